@@ -1,0 +1,70 @@
+#include <benchmark/benchmark.h>
+
+#include "bench/BenchImage.h"
+#include "core/BmpHdr.h"
+#include "core/Parallel.h"
+
+using namespace lumivex;
+
+namespace {
+
+// Arguments: width, height, threads.
+void Configure(benchmark::State& state, TBmpHdr& image)
+{
+    SetThreadCount(static_cast<int>(state.range(2)));
+    bench::MakeBenchImage(image, state.range(0), state.range(1));
+}
+
+void BM_Assign(benchmark::State& state)
+{
+    TBmpHdr source;
+    Configure(state, source);
+    TBmpHdr target;
+    target.Assign(&source);
+    for (auto _ : state) {
+        target.Assign(&source);
+        benchmark::DoNotOptimize(target.Pixels.data());
+    }
+    state.SetBytesProcessed(state.iterations() * source.GetDataSize());
+}
+
+void BM_GetMinMax(benchmark::State& state)
+{
+    TBmpHdr image;
+    Configure(state, image);
+    for (auto _ : state) {
+        float mn = 0.0f;
+        float mx = 0.0f;
+        image.GetMinMax(mn, mx, MaxRectHdr);
+        benchmark::DoNotOptimize(mn);
+        benchmark::DoNotOptimize(mx);
+    }
+    state.SetBytesProcessed(state.iterations() * image.GetDataSize());
+}
+
+void BM_Normalize(benchmark::State& state)
+{
+    TBmpHdr source;
+    Configure(state, source);
+    TBmpHdr image;
+    for (auto _ : state) {
+        state.PauseTiming();
+        image.Assign(&source);
+        state.ResumeTiming();
+        image.Normalize(MaxRectHdr);
+        benchmark::DoNotOptimize(image.Pixels.data());
+    }
+    state.SetBytesProcessed(state.iterations() * source.GetDataSize());
+}
+
+}  // namespace
+
+BENCHMARK(BM_Assign)->Args({6000, 4000, 1})->Args({6000, 4000, 2})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GetMinMax)
+    ->Args({6000, 4000, 1})
+    ->Args({6000, 4000, 2})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Normalize)
+    ->Args({6000, 4000, 1})
+    ->Args({6000, 4000, 2})
+    ->Unit(benchmark::kMillisecond);

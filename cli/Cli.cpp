@@ -1,0 +1,335 @@
+#include "cli/Cli.h"
+
+#include <unistd.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <iomanip>
+#include <optional>
+#include <ostream>
+#include <sstream>
+
+#include "core/BmpHdr.h"
+#include "core/Parallel.h"
+#include "core/Progress.h"
+#include "io/FileStatus.h"
+#include "io/FreeHdr.h"
+#include "io/FreeImageApi.h"
+#include "io/ImageFile.h"
+#include "io/IsolatedLoad.h"
+
+#ifndef LUMIVEX_VERSION
+#define LUMIVEX_VERSION "0.0.0"
+#endif
+
+namespace lumivex {
+namespace {
+
+constexpr const char* UsageText =
+    "Usage: lumivex-cli [OPTIONS] COMMAND ...\n"
+    "\n"
+    "Commands:\n"
+    "  info FILE...          size, kind, bits per pixel, transparency, DPI and B/G/R ranges\n"
+    "  convert IN OUT        load IN and save OUT with the writer its extension selects\n"
+    "                        (.bmp .jpg .png .tif .hdr .exr)\n"
+    "\n"
+    "Options:\n"
+    "  --json                info: one JSON object per line\n"
+    "  --gamma G             convert: gamma for HDR and OpenEXR output, 0 < G <= 10\n"
+    "                        (default 1.0 for high-range data, else 2.2)\n"
+    "  --dpi D               convert: resolution to store, 0 < D <= 100000 (default: the input's)\n"
+    "  --quality Q           convert: JPEG quality 1..100 (default: FreeImage's superb level)\n"
+    "  --exr-float           convert: write 32-bit float OpenEXR channels (lossless) instead of\n"
+    "                        half floats\n"
+    "  --threads N           threads for whole-image work, 1..64 (default: all cores)\n"
+    "  --no-freeimage        read and write through the built-in BMP and JPEG codecs only\n"
+    "  --help, --version\n";
+
+struct TOptions {
+    bool Json = false;
+    std::optional<float> Gamma;
+    std::optional<float> Dpi;
+    std::optional<int> Quality;
+    bool ExrFloat = false;
+    std::optional<int> Threads;
+    bool NoFreeImage = false;
+    std::vector<std::string> Words;
+};
+
+class TUsageError {
+public:
+    explicit TUsageError(std::string message) : Message(std::move(message)) {}
+    std::string Message;
+};
+
+double ParseNumber(const std::string& option, const std::string& text, double low, double high,
+                   bool lowInclusive)
+{
+    double value = 0.0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (ec != std::errc() || ptr != end || !std::isfinite(value))
+        throw TUsageError(option + ": \"" + text + "\" is not a number");
+    if ((lowInclusive ? value < low : value <= low) || value > high) {
+        std::ostringstream range;
+        range << option << ": " << text << " is outside " << (lowInclusive ? "" : "above ") << low
+              << " .. " << high;
+        throw TUsageError(range.str());
+    }
+    return value;
+}
+
+int ParseInteger(const std::string& option, const std::string& text, int low, int high)
+{
+    int value = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (ec != std::errc() || ptr != end)
+        throw TUsageError(option + ": \"" + text + "\" is not a whole number");
+    if (value < low || value > high)
+        throw TUsageError(option + ": " + text + " is outside " + std::to_string(low) + " .. " +
+                          std::to_string(high));
+    return value;
+}
+
+TOptions ParseOptions(const std::vector<std::string>& args)
+{
+    TOptions o;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&]() -> const std::string& {
+            if (i + 1 >= args.size())
+                throw TUsageError(a + " needs a value");
+            return args[++i];
+        };
+        if (a == "--json")
+            o.Json = true;
+        else if (a == "--gamma")
+            o.Gamma = static_cast<float>(ParseNumber(a, value(), 0.0, 10.0, false));
+        else if (a == "--dpi")
+            o.Dpi = static_cast<float>(ParseNumber(a, value(), 0.0, 100000.0, false));
+        else if (a == "--quality")
+            o.Quality = ParseInteger(a, value(), 1, 100);
+        else if (a == "--exr-float")
+            o.ExrFloat = true;
+        else if (a == "--threads")
+            o.Threads = ParseInteger(a, value(), 1, 64);
+        else if (a == "--no-freeimage")
+            o.NoFreeImage = true;
+        else if (a == "--") {
+            // Everything after "--" is a word, even when it starts with a dash.
+            o.Words.insert(o.Words.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                           args.end());
+            break;
+        } else if (a.size() > 1 && a[0] == '-' && a != "--help" && a != "--version")
+            throw TUsageError("unknown option " + a);
+        else
+            o.Words.push_back(a);
+    }
+    return o;
+}
+
+const char* KindName(TImageKind kind)
+{
+    switch (kind) {
+        case TImageKind::ikStandard:
+            return "ikStandard";
+        case TImageKind::ikHighRange:
+            return "ikHighRange";
+        case TImageKind::ikHighPrecision:
+            return "ikHighPrecision";
+    }
+    return "ikStandard";
+}
+
+std::string JsonString(const std::string& s)
+{
+    std::string r = "\"";
+    for (const char c : s) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            r += '\\';
+            r += c;
+        } else if (u < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", u);
+            r += buf;
+        } else {
+            r += c;
+        }
+    }
+    return r + "\"";
+}
+
+// Shortest text that reads back as the same float; JSON has no NaN or infinity.
+std::string Number(float v, bool json)
+{
+    if (!std::isfinite(v))
+        return json ? "null" : (std::isnan(v) ? "nan" : (v > 0 ? "inf" : "-inf"));
+    char buf[32];
+    const auto [ptr, ec] = std::to_chars(buf, buf + sizeof buf, v);
+    return ec == std::errc() ? std::string(buf, ptr) : std::string("0");
+}
+
+std::string FailureText(const std::string& fileName)
+{
+    const TFileStatus& s = LastFileStatus();
+    return "lumivex-cli: " + fileName + ": " + (s.Message.empty() ? "failed" : s.Message);
+}
+
+TLoadPath PathFor(const TOptions& o)
+{
+    return o.NoFreeImage ? TLoadPath::lpPlatform : TLoadPath::lpAuto;
+}
+
+// Progress of long loads and saves, on stderr: the tool's output stays clean for scripts.
+class TStderrProgress {
+public:
+    TStderrProgress(std::ostream& err, std::string label) : m_err(err), m_label(std::move(label))
+    {
+        m_old = OnProgress;
+        OnProgress = [this](int stage, int percentage, int) {
+            if (stage == psStep) {
+                m_err << "\r" << m_label << " " << percentage << "%" << std::flush;
+                m_shown = true;
+            } else if (stage == psEnd && m_shown) {
+                m_err << "\n";
+                m_shown = false;
+            }
+        };
+    }
+    ~TStderrProgress() { OnProgress = m_old; }
+    TStderrProgress(const TStderrProgress&) = delete;
+    TStderrProgress& operator=(const TStderrProgress&) = delete;
+
+private:
+    std::ostream& m_err;
+    std::string m_label;
+    TProgressEvent m_old;
+    bool m_shown = false;
+};
+
+int RunInfo(const TOptions& o, std::ostream& out, std::ostream& err)
+{
+    if (o.Words.size() < 2)
+        throw TUsageError("info needs at least one FILE");
+    int result = ceSuccess;
+    for (std::size_t i = 1; i < o.Words.size(); ++i) {
+        const std::string& fileName = o.Words[i];
+        TBmpHdr image;
+        TImageInfo info;
+        TFileDetails details;
+        TStderrProgress progress(err, "loading " + fileName);
+        if (!LoadImageFile(fileName, &image, info, PathFor(o), {}, &details)) {
+            err << FailureText(fileName) << "\n";
+            result = ceFailure;
+            continue;
+        }
+        float mn[3];
+        float mx[3];
+        image.GetChannelMinMax(mn[0], mx[0], mn[1], mx[1], mn[2], mx[2], MaxRectHdr);
+        const bool json = o.Json;
+        if (json) {
+            out << "{\"file\":" << JsonString(fileName) << ",\"width\":" << image.Width()
+                << ",\"height\":" << image.Height() << ",\"kind\":\"" << KindName(info.Kind)
+                << "\",\"bpp\":" << details.BitsPerPixel
+                << ",\"transparent\":" << (info.Transparent ? "true" : "false")
+                << ",\"dpiX\":" << Number(info.DpiX, json)
+                << ",\"dpiY\":" << Number(info.DpiY, json)
+                << ",\"min\":{\"B\":" << Number(mn[0], json) << ",\"G\":" << Number(mn[1], json)
+                << ",\"R\":" << Number(mn[2], json) << "},\"max\":{\"B\":" << Number(mx[0], json)
+                << ",\"G\":" << Number(mx[1], json) << ",\"R\":" << Number(mx[2], json) << "}}\n";
+        } else {
+            out << fileName << ": " << image.Width() << " x " << image.Height() << ", "
+                << KindName(info.Kind) << ", " << details.BitsPerPixel << " bpp, "
+                << (info.Transparent ? "transparent" : "opaque") << ", " << Number(info.DpiX, json)
+                << " x " << Number(info.DpiY, json) << " dpi, B " << Number(mn[0], json) << " .. "
+                << Number(mx[0], json) << ", G " << Number(mn[1], json) << " .. "
+                << Number(mx[1], json) << ", R " << Number(mn[2], json) << " .. "
+                << Number(mx[2], json) << "\n";
+        }
+    }
+    return result;
+}
+
+int RunConvert(const TOptions& o, std::ostream& err)
+{
+    if (o.Words.size() != 3)
+        throw TUsageError("convert needs IN and OUT");
+    const std::string& in = o.Words[1];
+    const std::string& outName = o.Words[2];
+    const std::optional<TSaveFormat> format = SaveFormatFromFileName(outName);
+    if (!format)
+        throw TUsageError(outName + ": unknown output format (use .bmp .jpg .png .tif .hdr .exr)");
+    if (o.NoFreeImage && *format != TSaveFormat::sfBmp && *format != TSaveFormat::sfJpeg)
+        throw TUsageError(outName + ": without FreeImage only .bmp and .jpg can be written");
+
+    TBmpHdr image;
+    TImageInfo loaded;
+    {
+        TStderrProgress progress(err, "loading " + in);
+        if (!LoadImageFile(in, &image, loaded, PathFor(o))) {
+            err << FailureText(in) << "\n";
+            return ceFailure;
+        }
+    }
+    // The document's save options: HDR data keeps its linear values, everything else is
+    // linearised from a 2.2 encoding when written to a float format.
+    TImageInfo save;
+    save.Transparent = loaded.Transparent;
+    save.Gamma = o.Gamma.value_or(loaded.Kind == TImageKind::ikHighRange ? 1.0f : 2.2f);
+    save.DpiX = o.Dpi.value_or(loaded.DpiX > 0.0f ? loaded.DpiX : 72.0f);
+    save.DpiY = o.Dpi.value_or(loaded.DpiY > 0.0f ? loaded.DpiY : 72.0f);
+    save.Kind = loaded.Kind;
+    save.JpegFlags = o.Quality.value_or(JPEG_QUALITYSUPERB);
+    save.PngFlags = 0;
+    save.TiffFlags = 0;
+    save.ExrFlags = o.ExrFloat ? EXR_FLOAT : 0;
+    if (!SaveImageFile(outName, *format, &image, save)) {
+        err << FailureText(outName) << "\n";
+        return ceFailure;
+    }
+    return ceSuccess;
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    try {
+        const TOptions o = ParseOptions(args);
+        if (o.Words.empty()) {
+            err << UsageText;
+            return ceUsage;
+        }
+        if (o.NoFreeImage)
+            SetFreeImageLibraryName("");
+        if (o.Threads)
+            SetThreadCount(*o.Threads);
+        const std::string& command = o.Words[0];
+        if (command == "--help") {
+            out << UsageText;
+            return ceSuccess;
+        }
+        if (command == "--version") {
+            const std::string fi = FreeImageVersion();
+            out << "lumivex-cli " << LUMIVEX_VERSION << " (FreeImage "
+                << (fi.empty() ? std::string("not available") : fi) << ")\n";
+            return ceSuccess;
+        }
+        if (command == "info")
+            return RunInfo(o, out, err);
+        if (command == "convert")
+            return RunConvert(o, err);
+        throw TUsageError("unknown command \"" + command + "\"");
+    } catch (const TUsageError& e) {
+        err << "lumivex-cli: " << e.Message << "\n(see lumivex-cli --help)\n";
+        return ceUsage;
+    } catch (const std::bad_alloc&) {
+        err << "lumivex-cli: out of memory\n";
+        return ceFailure;
+    }
+}
+
+}  // namespace lumivex

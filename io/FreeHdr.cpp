@@ -1,0 +1,538 @@
+#include "io/FreeHdr.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "core/Parallel.h"
+#include "io/FileStatus.h"
+#include "io/HeaderCheck.h"
+#include "platform/SafeSave.h"
+
+namespace lumivex {
+namespace {
+
+const TFreeImageApi& Api()
+{
+    // Only reached behind IsValid(), which implies a loaded table.
+    return *FreeImageApi();
+}
+
+std::string FreeImageReason(const char* fallback)
+{
+    std::string message = FreeImageMessage();
+    return message.empty() ? std::string(fallback) : message;
+}
+
+float ReadFloat(const std::uint8_t* p)
+{
+    float v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+float ReadWord(const std::uint8_t* p)
+{
+    std::uint16_t v;
+    std::memcpy(&v, p, sizeof v);
+    return static_cast<float>(v) / 65535.0f;
+}
+
+void WriteFloat(std::uint8_t* p, float v) { std::memcpy(p, &v, sizeof v); }
+
+bool CheckSaveImage(const TBmpHdr* image)
+{
+    if (image == nullptr || image->IsEmpty()) {
+        SetFileStatus(TFileErrorCode::feWriteFailed, "there is no image to save");
+        return false;
+    }
+    if (FreeImageApi() == nullptr) {
+        SetFileStatus(TFileErrorCode::feNoWriter, "FreeImage is not available");
+        return false;
+    }
+    return true;
+}
+
+bool CommonSave(TBmpFree& free, int format, const std::string& fileName, const TImageInfo& info)
+{
+    free.SetDpcmX(static_cast<double>(info.DpiX) / 2.54);
+    free.SetDpcmY(static_cast<double>(info.DpiY) / 2.54);
+    int flags = 0;
+    switch (format) {
+        case FIF_JPEG:
+            flags = info.JpegFlags;
+            break;
+        case FIF_PNG:
+            flags = info.PngFlags;
+            break;
+        case FIF_TIFF:
+            flags = info.TiffFlags;
+            break;
+        case FIF_EXR:
+            flags = info.ExrFlags;
+            break;
+        default:
+            break;
+    }
+    std::string error;
+    const bool ok = SaveThroughTempFile(
+        fileName, [&](const std::string& temp) { return free.SaveToFile(format, temp, flags); },
+        error);
+    if (!ok)
+        SetFileStatusIfClear(TFileErrorCode::feWriteFailed, error);
+    return ok;
+}
+
+// Fills a bitmap from the image, bottom-up, one row at a time; rows are independent.
+template <typename TFill>
+bool FillAndSave(int format, int type, int bpp, const std::string& fileName, const TBmpHdr* image,
+                 const TImageInfo& info, TFill fill)
+{
+    ClearFileStatus();
+    ClearFreeImageMessage();
+    if (!CheckSaveImage(image))
+        return false;
+    TBmpFree free(type, image->Width(), image->Height(), bpp);
+    if (!free.IsValid()) {
+        SetFileStatus(TFileErrorCode::feOutOfMemory, "cannot allocate the image to save");
+        return false;
+    }
+    const int height = image->Height();
+    ParallelRows(0, height, [&](std::int64_t first, std::int64_t last) {
+        for (auto y = static_cast<int>(first); y < last; ++y)
+            fill(image->Pixels[static_cast<std::size_t>(y)], free.GetScanLine(height - 1 - y));
+    });
+    return CommonSave(free, format, fileName, info);
+}
+
+bool SaveBytes(int format, const std::string& fileName, const TBmpHdr* image,
+               const TImageInfo& info, bool withAlpha)
+{
+    const int bpp = withAlpha ? 32 : 24;
+    return FillAndSave(format, FIT_BITMAP, bpp, fileName, image, info,
+                       [withAlpha](const TRawHdr& row, std::uint8_t* line) {
+                           for (const TColorHdr& p : row) {
+                               ColorHdrToBGR(p, line);
+                               if (withAlpha)
+                                   line[3] = FloatToByte(p.A);
+                               line += withAlpha ? 4 : 3;
+                           }
+                       });
+}
+
+bool SaveFloats(int format, const std::string& fileName, const TBmpHdr* image,
+                const TImageInfo& info, bool withAlpha)
+{
+    const int type = withAlpha ? FIT_RGBAF : FIT_RGBF;
+    const float gamma = info.Gamma;
+    return FillAndSave(format, type, withAlpha ? 128 : 96, fileName, image, info,
+                       [withAlpha, gamma](const TRawHdr& row, std::uint8_t* line) {
+                           for (const TColorHdr& p : row) {
+                               WriteFloat(line, GammaHdr(p.R, gamma));
+                               WriteFloat(line + 4, GammaHdr(p.G, gamma));
+                               WriteFloat(line + 8, GammaHdr(p.B, gamma));
+                               if (withAlpha)
+                                   WriteFloat(line + 12, p.A);
+                               line += withAlpha ? 16 : 12;
+                           }
+                       });
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// TBmpFree
+
+TBmpFree::TBmpFree(int type, int width, int height, int bpp)
+{
+    if (width >= 1 && height >= 1 && bpp >= 1)
+        Allocate(type, width, height, bpp);
+}
+
+TBmpFree::~TBmpFree() { Unload(); }
+
+void TBmpFree::Unload()
+{
+    if (m_handle != nullptr)
+        Api().Unload(m_handle);
+    m_handle = nullptr;
+}
+
+FIBITMAP* TBmpFree::Allocate(int type, int width, int height, int bpp)
+{
+    Unload();
+    if (FreeImageApi() != nullptr)
+        m_handle = Api().AllocateT(type, width, height, bpp, 0, 0, 0);
+    return m_handle;
+}
+
+bool TBmpFree::SetHandle(FIBITMAP* handle)
+{
+    if (handle == nullptr)
+        return false;
+    if (handle != m_handle) {
+        Unload();
+        m_handle = handle;
+    }
+    return true;
+}
+
+bool TBmpFree::IsTransparent() const { return IsValid() && Api().IsTransparent(m_handle) != 0; }
+
+int TBmpFree::GetImageType() const
+{
+    return IsValid() ? Api().GetImageType(m_handle) : FIT_UNKNOWN;
+}
+
+int TBmpFree::GetWidth() const
+{
+    return IsValid() ? static_cast<int>(std::min<unsigned>(Api().GetWidth(m_handle), INT32_MAX))
+                     : 0;
+}
+
+int TBmpFree::GetHeight() const
+{
+    return IsValid() ? static_cast<int>(std::min<unsigned>(Api().GetHeight(m_handle), INT32_MAX))
+                     : 0;
+}
+
+int TBmpFree::GetBPP() const { return IsValid() ? static_cast<int>(Api().GetBPP(m_handle)) : 0; }
+
+std::uint8_t* TBmpFree::GetScanLine(int y) const
+{
+    if (!IsValid() || y < 0 || y >= GetHeight())
+        return nullptr;
+    return Api().GetScanLine(m_handle, y);
+}
+
+double TBmpFree::GetDpcmX() const
+{
+    return IsValid() ? Api().GetDotsPerMeterX(m_handle) / 100.0 : 0.0;
+}
+
+double TBmpFree::GetDpcmY() const
+{
+    return IsValid() ? Api().GetDotsPerMeterY(m_handle) / 100.0 : 0.0;
+}
+
+namespace {
+
+bool DotsPerMeter(double dpcm, unsigned& dpm)
+{
+    const double v = std::trunc(dpcm * 100.0 + 0.5);
+    if (!std::isfinite(v) || v < 1.0 ||
+        v > static_cast<double>(std::numeric_limits<unsigned>::max()))
+        return false;
+    dpm = static_cast<unsigned>(v);
+    return true;
+}
+
+}  // namespace
+
+void TBmpFree::SetDpcmX(double value)
+{
+    unsigned dpm = 0;
+    if (IsValid() && DotsPerMeter(value, dpm))
+        Api().SetDotsPerMeterX(m_handle, dpm);
+}
+
+void TBmpFree::SetDpcmY(double value)
+{
+    unsigned dpm = 0;
+    if (IsValid() && DotsPerMeter(value, dpm))
+        Api().SetDotsPerMeterY(m_handle, dpm);
+}
+
+bool TBmpFree::ConvertTo24Bits() { return IsValid() && SetHandle(Api().ConvertTo24Bits(m_handle)); }
+
+bool TBmpFree::ConvertTo32Bits() { return IsValid() && SetHandle(Api().ConvertTo32Bits(m_handle)); }
+
+bool TBmpFree::LoadFromFile(const std::string& fileName, int flags,
+                            const std::function<bool(int, int)>& onHeader)
+{
+    const TFreeImageApi* api = FreeImageApi();
+    if (api == nullptr) {
+        SetFileStatus(TFileErrorCode::feUnknownFormat, "FreeImage is not available");
+        return false;
+    }
+    int format = api->GetFileType(fileName.c_str(), 0);
+    if (format == FIF_UNKNOWN)
+        format = api->GetFIFFromFilename(fileName.c_str());
+    if (format == FIF_UNKNOWN || api->FIFSupportsReading(format) == 0) {
+        SetFileStatus(TFileErrorCode::feUnknownFormat, "unknown or unreadable file format");
+        return false;
+    }
+    Unload();
+    std::string headerError;
+    if (!CheckKnownHeader(fileName, headerError)) {
+        SetFileStatus(headerError.find("too large") != std::string::npos
+                          ? TFileErrorCode::feTooLarge
+                          : TFileErrorCode::feCorrupt,
+                      headerError);
+        return false;
+    }
+    // The header first: a declared size the image model cannot hold is refused before any
+    // pixel memory is asked for.
+    int headerWidth = 0;
+    int headerHeight = 0;
+    if ((flags & FIF_LOAD_NOPIXELS) == 0 && api->FIFSupportsNoPixels(format) != 0) {
+        FIBITMAP* header = api->Load(format, fileName.c_str(), flags | FIF_LOAD_NOPIXELS);
+        if (header == nullptr) {
+            SetFileStatus(TFileErrorCode::feCorrupt,
+                          FreeImageReason("cannot read the file header"));
+            return false;
+        }
+        const unsigned w = api->GetWidth(header);
+        const unsigned h = api->GetHeight(header);
+        api->Unload(header);
+        if (!IsValidImageSize(w, h)) {
+            SetFileStatus(TFileErrorCode::feTooLarge,
+                          w == 0 || h == 0 ? "the file declares an empty image"
+                                           : "image too large: " + std::to_string(w) + " x " +
+                                                 std::to_string(h) + " (at most 65535 x 65535)");
+            return false;
+        }
+        headerWidth = static_cast<int>(w);
+        headerHeight = static_cast<int>(h);
+    }
+    if (onHeader && !onHeader(headerWidth, headerHeight))
+        return false;
+    m_handle = api->Load(format, fileName.c_str(), flags);
+    if (m_handle == nullptr) {
+        SetFileStatus(TFileErrorCode::feCorrupt, FreeImageReason("the file cannot be decoded"));
+        return false;
+    }
+    return true;
+}
+
+bool TBmpFree::CanSave(int format) const
+{
+    if (!IsValid() || format == FIF_UNKNOWN)
+        return false;
+    const int type = GetImageType();
+    if (type != FIT_BITMAP)
+        return Api().FIFSupportsExportType(format, type) != 0;
+    return Api().FIFSupportsWriting(format) != 0 &&
+           Api().FIFSupportsExportBPP(format, GetBPP()) != 0;
+}
+
+bool TBmpFree::SaveToFile(int format, const std::string& fileName, int flags) const
+{
+    if (!CanSave(format)) {
+        SetFileStatus(TFileErrorCode::feNoWriter, "the format cannot store this kind of image");
+        return false;
+    }
+    if (Api().Save(format, m_handle, fileName.c_str(), flags) == 0) {
+        SetFileStatus(TFileErrorCode::feWriteFailed, FreeImageReason("write failed"));
+        return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Loading
+
+bool IsFreeImageAvailable() { return FreeImageApi() != nullptr; }
+
+TFreeLayout LayoutOf(int type, int bpp)
+{
+    switch (type) {
+        case FIT_BITMAP:
+            if (bpp < 24)
+                return TFreeLayout::flNone;
+            return bpp == 32 ? TFreeLayout::flBitmap32 : TFreeLayout::flBitmap24;
+        case FIT_FLOAT:
+            return TFreeLayout::flFloat;
+        case FIT_RGB16:
+            return TFreeLayout::flRGB16;
+        case FIT_RGBA16:
+            return TFreeLayout::flRGBA16;
+        case FIT_RGBF:
+            return TFreeLayout::flRGBF;
+        case FIT_RGBAF:
+            return TFreeLayout::flRGBAF;
+        default:
+            return TFreeLayout::flNone;
+    }
+}
+
+TFreeLayout PrepareForReading(TBmpFree& free)
+{
+    const int type = free.GetImageType();
+    if (type == FIT_BITMAP && free.GetBPP() < 24) {
+        const bool converted =
+            free.IsTransparent() ? free.ConvertTo32Bits() : free.ConvertTo24Bits();
+        if (!converted) {
+            SetFileStatus(TFileErrorCode::feOutOfMemory, "cannot convert the palette image");
+            return TFreeLayout::flNone;
+        }
+    }
+    const TFreeLayout layout = LayoutOf(free.GetImageType(), free.GetBPP());
+    if (layout == TFreeLayout::flNone)
+        SetFileStatus(TFileErrorCode::feUnsupportedType,
+                      "unsupported pixel type (FreeImage type " + std::to_string(type) + ", " +
+                          std::to_string(free.GetBPP()) + " bits)");
+    return layout;
+}
+
+void ConvertFreeRow(TFreeLayout layout, const std::uint8_t* s, TColorHdr* p, std::size_t width)
+{
+    const TColorHdr* end = p + width;
+    switch (layout) {
+        case TFreeLayout::flBitmap24:
+            for (; p != end; ++p, s += 3)
+                *p = BGRToColorHdr(s[0], s[1], s[2]);
+            break;
+        case TFreeLayout::flBitmap32:
+            for (; p != end; ++p, s += 4)
+                *p = BGRAToColorHdr(s[0], s[1], s[2], s[3]);
+            break;
+        case TFreeLayout::flFloat:
+            for (; p != end; ++p, s += 4)
+                *p = GrayHdr(ReadFloat(s), 1.0f);
+            break;
+        case TFreeLayout::flRGB16:
+            for (; p != end; ++p, s += 6)
+                *p = TColorHdr{ReadWord(s + 4), ReadWord(s + 2), ReadWord(s), 1.0f};
+            break;
+        case TFreeLayout::flRGBA16:
+            for (; p != end; ++p, s += 8)
+                *p = TColorHdr{ReadWord(s + 4), ReadWord(s + 2), ReadWord(s), ReadWord(s + 6)};
+            break;
+        case TFreeLayout::flRGBF:
+            for (; p != end; ++p, s += 12)
+                *p = TColorHdr{ReadFloat(s + 8), ReadFloat(s + 4), ReadFloat(s), 1.0f};
+            break;
+        case TFreeLayout::flRGBAF:
+            for (; p != end; ++p, s += 16)
+                *p = TColorHdr{ReadFloat(s + 8), ReadFloat(s + 4), ReadFloat(s), ReadFloat(s + 12)};
+            break;
+        case TFreeLayout::flNone:
+            break;
+    }
+}
+
+TImageKind KindOf(int type, const TBmpHdr& image)
+{
+    switch (type) {
+        case FIT_RGB16:
+        case FIT_RGBA16:
+            return TImageKind::ikHighPrecision;
+        case FIT_FLOAT:
+        case FIT_RGBF:
+        case FIT_RGBAF: {
+            float minimum = 0.0f;
+            float maximum = 0.0f;
+            image.GetMinMax(minimum, maximum, MaxRectHdr);
+            return minimum < 0.0f || maximum > 1.0f ? TImageKind::ikHighRange
+                                                    : TImageKind::ikHighPrecision;
+        }
+        default:
+            return TImageKind::ikStandard;
+    }
+}
+
+float RoundDpi(double dpcm)
+{
+    return static_cast<float>(std::nearbyint(2.54 * dpcm * 50.0) / 50.0);
+}
+
+bool FreeToBmpHdr(TBmpFree& free, TBmpHdr* image, TImageInfo& info)
+{
+    if (image == nullptr)
+        return false;
+    image->Assign(nullptr);
+    if (!free.IsValid() || free.GetWidth() <= 0 || free.GetHeight() <= 0) {
+        SetFileStatusIfClear(TFileErrorCode::feCorrupt, "the file holds no image");
+        return false;
+    }
+    if (!IsValidImageSize(free.GetWidth(), free.GetHeight())) {
+        SetFileStatus(TFileErrorCode::feTooLarge,
+                      "image too large: " + std::to_string(free.GetWidth()) + " x " +
+                          std::to_string(free.GetHeight()) + " (at most 65535 x 65535)");
+        return false;
+    }
+    const int type = free.GetImageType();
+    const TFreeLayout layout = PrepareForReading(free);
+    if (layout == TFreeLayout::flNone)
+        return false;
+    const int height = free.GetHeight();
+    try {
+        image->SetWidth(free.GetWidth());
+        image->SetHeight(height);
+    } catch (const std::bad_alloc&) {
+        image->Clear();
+        SetFileStatus(TFileErrorCode::feOutOfMemory, "not enough memory for a " +
+                                                         std::to_string(free.GetWidth()) + " x " +
+                                                         std::to_string(height) + " image");
+        return false;
+    }
+    ParallelRows(0, height, [&](std::int64_t first, std::int64_t last) {
+        for (auto y = static_cast<int>(first); y < last; ++y)
+            ConvertFreeRow(layout, free.GetScanLine(height - 1 - y),
+                           image->Pixels[static_cast<std::size_t>(y)].data(), image->Width());
+    });
+    if (image->IsEmpty())
+        return false;
+    info.DpiX = RoundDpi(free.GetDpcmX());
+    info.DpiY = RoundDpi(free.GetDpcmY());
+    info.Transparent = free.IsTransparent();
+    info.Kind = KindOf(type, *image);
+    return true;
+}
+
+bool LoadBmpHdr(const std::string& fileName, TBmpHdr* image, TImageInfo& info)
+{
+    if (image == nullptr)
+        return false;
+    ClearFileStatus();
+    ClearFreeImageMessage();
+    TBmpFree free;
+    if (!free.LoadFromFile(fileName, 0)) {
+        image->Assign(nullptr);
+        return false;
+    }
+    return FreeToBmpHdr(free, image, info);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Saving
+
+float GammaHdr(float value, float gamma)
+{
+    if (!(value > 0.0f))
+        return 0.0f;
+    if (gamma == 1.0f)
+        return value;
+    return static_cast<float>(
+        std::exp(static_cast<double>(gamma) * std::log(static_cast<double>(value))));
+}
+
+bool SaveAsJpeg(const std::string& fileName, const TBmpHdr* image, const TImageInfo& info)
+{
+    // Always 24 bits: FreeImage claims 32-bit JPEG support but fails to write it.
+    return SaveBytes(FIF_JPEG, fileName, image, info, false);
+}
+
+bool SaveAsPng(const std::string& fileName, const TBmpHdr* image, const TImageInfo& info)
+{
+    return SaveBytes(FIF_PNG, fileName, image, info, info.Transparent);
+}
+
+bool SaveAsTiff(const std::string& fileName, const TBmpHdr* image, const TImageInfo& info)
+{
+    return SaveBytes(FIF_TIFF, fileName, image, info, info.Transparent);
+}
+
+bool SaveAsHdr(const std::string& fileName, const TBmpHdr* image, const TImageInfo& info)
+{
+    return SaveFloats(FIF_HDR, fileName, image, info, false);
+}
+
+bool SaveAsExr(const std::string& fileName, const TBmpHdr* image, const TImageInfo& info)
+{
+    return SaveFloats(FIF_EXR, fileName, image, info, info.Transparent);
+}
+
+}  // namespace lumivex

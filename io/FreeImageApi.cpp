@@ -1,0 +1,116 @@
+#include "io/FreeImageApi.h"
+
+#include <dlfcn.h>
+
+#include <mutex>
+#include <optional>
+
+namespace lumivex {
+namespace {
+
+std::mutex g_mutex;
+std::string g_libraryName = "libfreeimage.so.3";
+void* g_handle = nullptr;
+std::optional<TFreeImageApi> g_api;
+bool g_tried = false;
+
+thread_local std::string t_message;
+
+void OnFreeImageMessage(int, const char* message) { t_message = message != nullptr ? message : ""; }
+
+template <typename T>
+bool Bind(void* handle, T& target, const char* name)
+{
+    target = reinterpret_cast<T>(::dlsym(handle, name));
+    return target != nullptr;
+}
+
+// libtiff prints "unknown tag" lines on stderr for ordinary files; FreeImage already reports
+// real failures through its own message.
+void SilenceLibTiff()
+{
+    void* tiff = ::dlopen("libtiff.so.6", RTLD_NOW | RTLD_NOLOAD);
+    if (tiff == nullptr)
+        return;
+    using THandler = void* (*)(void*);
+    THandler setError = nullptr;
+    THandler setWarning = nullptr;
+    if (Bind(tiff, setError, "TIFFSetErrorHandler"))
+        setError(nullptr);
+    if (Bind(tiff, setWarning, "TIFFSetWarningHandler"))
+        setWarning(nullptr);
+    ::dlclose(tiff);
+}
+
+std::optional<TFreeImageApi> LoadApi(void* h)
+{
+    TFreeImageApi api{};
+    const bool ok =
+        Bind(h, api.GetFileType, "FreeImage_GetFileType") &&
+        Bind(h, api.GetFIFFromFilename, "FreeImage_GetFIFFromFilename") &&
+        Bind(h, api.FIFSupportsReading, "FreeImage_FIFSupportsReading") &&
+        Bind(h, api.FIFSupportsWriting, "FreeImage_FIFSupportsWriting") &&
+        Bind(h, api.FIFSupportsExportType, "FreeImage_FIFSupportsExportType") &&
+        Bind(h, api.FIFSupportsExportBPP, "FreeImage_FIFSupportsExportBPP") &&
+        Bind(h, api.FIFSupportsNoPixels, "FreeImage_FIFSupportsNoPixels") &&
+        Bind(h, api.Load, "FreeImage_Load") && Bind(h, api.Save, "FreeImage_Save") &&
+        Bind(h, api.Unload, "FreeImage_Unload") && Bind(h, api.AllocateT, "FreeImage_AllocateT") &&
+        Bind(h, api.GetImageType, "FreeImage_GetImageType") &&
+        Bind(h, api.GetBPP, "FreeImage_GetBPP") && Bind(h, api.GetWidth, "FreeImage_GetWidth") &&
+        Bind(h, api.GetHeight, "FreeImage_GetHeight") &&
+        Bind(h, api.GetScanLine, "FreeImage_GetScanLine") &&
+        Bind(h, api.IsTransparent, "FreeImage_IsTransparent") &&
+        Bind(h, api.HasPixels, "FreeImage_HasPixels") &&
+        Bind(h, api.ConvertTo24Bits, "FreeImage_ConvertTo24Bits") &&
+        Bind(h, api.ConvertTo32Bits, "FreeImage_ConvertTo32Bits") &&
+        Bind(h, api.GetDotsPerMeterX, "FreeImage_GetDotsPerMeterX") &&
+        Bind(h, api.GetDotsPerMeterY, "FreeImage_GetDotsPerMeterY") &&
+        Bind(h, api.SetDotsPerMeterX, "FreeImage_SetDotsPerMeterX") &&
+        Bind(h, api.SetDotsPerMeterY, "FreeImage_SetDotsPerMeterY") &&
+        Bind(h, api.GetVersion, "FreeImage_GetVersion") &&
+        Bind(h, api.SetOutputMessage, "FreeImage_SetOutputMessage");
+    if (!ok)
+        return std::nullopt;
+    return api;
+}
+
+}  // namespace
+
+const TFreeImageApi* FreeImageApi()
+{
+    std::lock_guard lock(g_mutex);
+    if (!g_tried) {
+        g_tried = true;
+        if (!g_libraryName.empty())
+            g_handle = ::dlopen(g_libraryName.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (g_handle != nullptr) {
+            g_api = LoadApi(g_handle);
+            if (g_api) {
+                g_api->SetOutputMessage(OnFreeImageMessage);
+                SilenceLibTiff();
+            }
+        }
+    }
+    return g_api ? &*g_api : nullptr;
+}
+
+void SetFreeImageLibraryName(const std::string& name)
+{
+    std::lock_guard lock(g_mutex);
+    // The old library stays loaded: bitmaps made through it may still be alive elsewhere.
+    g_libraryName = name;
+    g_api.reset();
+    g_tried = false;
+}
+
+std::string FreeImageVersion()
+{
+    const TFreeImageApi* api = FreeImageApi();
+    return api != nullptr ? std::string(api->GetVersion()) : std::string();
+}
+
+std::string FreeImageMessage() { return t_message; }
+
+void ClearFreeImageMessage() { t_message.clear(); }
+
+}  // namespace lumivex

@@ -1,0 +1,26 @@
+#pragma once
+
+// Choosing the writer by file name, as the save dialog's file types do.
+
+#include <optional>
+#include <string>
+
+#include "core/BmpHdr.h"
+#include "io/FreeHdr.h"
+
+namespace lumivex {
+
+enum class TSaveFormat : std::uint8_t { sfBmp, sfJpeg, sfPng, sfTiff, sfHdr, sfExr };
+
+/// The writer selected by the lower-case extension (.bmp .jpg .png .tif .hdr .exr; also .jpeg
+/// and .tiff); nothing for any other name.
+std::optional<TSaveFormat> SaveFormatFromFileName(const std::string& fileName);
+/// True when the format stores an alpha channel when asked (PNG, TIFF, OpenEXR).
+bool SaveFormatKeepsAlpha(TSaveFormat format);
+
+/// Writes with the writer of the format. BMP always goes through the platform bitmap, JPEG
+/// through it when FreeImage is missing; the other formats need FreeImage.
+bool SaveImageFile(const std::string& fileName, TSaveFormat format, const TBmpHdr* image,
+                   const TImageInfo& info);
+
+}  // namespace lumivex

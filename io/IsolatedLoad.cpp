@@ -1,0 +1,493 @@
+#include "io/IsolatedLoad.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <optional>
+#include <thread>
+
+#include "core/Parallel.h"
+#include "core/Progress.h"
+#include "io/FileStatus.h"
+#include "io/PlatformHdr.h"
+
+namespace lumivex {
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+// The address sanitizer reserves terabytes of address space: an address-space limit would make
+// every allocation of the child fail.
+constexpr bool LimitAddressSpace = false;
+#else
+constexpr bool LimitAddressSpace = true;
+#endif
+
+enum TPhase : std::uint32_t { phHeader = 0, phDecoding = 1, phConverting = 2, phDone = 3 };
+
+// Lives in a shared anonymous mapping: the child writes it, the parent reads it while polling.
+struct TControl {
+    std::atomic<std::uint32_t> Phase;
+    std::atomic<std::uint32_t> RowsDone;
+    std::int32_t Width;  // declared size, valid from phDecoding on (0 when unknown)
+    std::int32_t Height;
+    // The result, valid at phDone.
+    std::int32_t Ok;
+    std::int32_t Code;
+    std::int32_t FinalWidth;
+    std::int32_t FinalHeight;
+    std::int32_t Type;
+    std::int32_t Transparent;
+    std::int32_t Bpp;
+    double DpcmX;
+    double DpcmY;
+    char Message[512];
+};
+static_assert(std::atomic<std::uint32_t>::is_always_lock_free,
+              "shared counters need lock-free atomics");
+
+class TSharedControl {
+public:
+    TSharedControl()
+    {
+        void* p = ::mmap(nullptr, sizeof(TControl), PROT_READ | PROT_WRITE,
+                         MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        if (p != MAP_FAILED)
+            m_control = new (p) TControl{};
+    }
+    ~TSharedControl()
+    {
+        if (m_control != nullptr)
+            ::munmap(m_control, sizeof(TControl));
+    }
+    TSharedControl(const TSharedControl&) = delete;
+    TSharedControl& operator=(const TSharedControl&) = delete;
+    TControl* operator->() const { return m_control; }
+    explicit operator bool() const { return m_control != nullptr; }
+
+private:
+    TControl* m_control = nullptr;
+};
+
+class TFd {
+public:
+    explicit TFd(int fd) : m_fd(fd) {}
+    ~TFd()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    TFd(const TFd&) = delete;
+    TFd& operator=(const TFd&) = delete;
+    int Get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+class TMapping {
+public:
+    TMapping(int fd, std::size_t size, int protection) : m_size(size)
+    {
+        if (size == 0)
+            return;
+        void* p = ::mmap(nullptr, size, protection, MAP_SHARED, fd, 0);
+        if (p != MAP_FAILED)
+            m_data = static_cast<std::uint8_t*>(p);
+    }
+    ~TMapping()
+    {
+        if (m_data != nullptr)
+            ::munmap(m_data, m_size);
+    }
+    TMapping(const TMapping&) = delete;
+    TMapping& operator=(const TMapping&) = delete;
+    TColorHdr* Row(std::int32_t y, std::int32_t width) const
+    {
+        return reinterpret_cast<TColorHdr*>(m_data) +
+               static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
+    }
+    bool IsValid() const { return m_data != nullptr; }
+
+private:
+    std::uint8_t* m_data = nullptr;
+    std::size_t m_size;
+};
+
+std::size_t PixelBytes(std::int64_t width, std::int64_t height)
+{
+    return static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * sizeof(TColorHdr);
+}
+
+std::string TooLargeMessage(std::int64_t width, std::int64_t height)
+{
+    if (width <= 0 || height <= 0)
+        return "the file declares an empty image";
+    return "image too large: " + std::to_string(width) + " x " + std::to_string(height) +
+           " (at most 65535 x 65535)";
+}
+
+// ---------------------------------------------------------------------------------------------
+// The child
+
+std::int64_t CurrentAddressSpace()
+{
+    long pages = 0;
+    if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld", &pages) != 1)
+            pages = 0;
+        std::fclose(f);
+    }
+    return static_cast<std::int64_t>(pages) * ::sysconf(_SC_PAGESIZE);
+}
+
+void LimitMemory(std::int64_t extraBytes)
+{
+    if (!LimitAddressSpace)
+        return;
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_AS, &limit) != 0)
+        return;
+    const auto wanted = static_cast<rlim_t>(CurrentAddressSpace() + extraBytes);
+    // Only the soft limit moves, so the child can widen it again once the header is known.
+    limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, limit.rlim_max);
+    ::setrlimit(RLIMIT_AS, &limit);
+}
+
+class TChild {
+public:
+    TChild(TControl& control, int pixelFd, const TLoadLimits& limits)
+        : m_control(control), m_pixelFd(pixelFd), m_limits(limits)
+    {
+    }
+
+    // Accepts the declared size: the parent extends its deadline when it sees phDecoding.
+    bool OnHeader(std::int64_t width, std::int64_t height)
+    {
+        if (width != 0 && !IsValidImageSize(width, height)) {
+            SetFileStatus(TFileErrorCode::feTooLarge, TooLargeMessage(width, height));
+            return false;
+        }
+        m_control.Width = static_cast<std::int32_t>(width);
+        m_control.Height = static_cast<std::int32_t>(height);
+        LimitMemory(m_limits.MemoryBaseBytes + width * height * m_limits.MemoryBytesPerPixel);
+        m_control.Phase.store(phDecoding, std::memory_order_release);
+        return true;
+    }
+
+    // Sizes the shared pixel memory and hands out its rows.
+    bool OpenRows(std::int32_t width, std::int32_t height)
+    {
+        if (!IsValidImageSize(width, height)) {
+            SetFileStatus(TFileErrorCode::feTooLarge, TooLargeMessage(width, height));
+            return false;
+        }
+        if (::ftruncate(m_pixelFd, static_cast<off_t>(PixelBytes(width, height))) != 0) {
+            SetFileStatus(TFileErrorCode::feOutOfMemory, "not enough memory for the image");
+            return false;
+        }
+        m_rows.emplace(m_pixelFd, PixelBytes(width, height), PROT_READ | PROT_WRITE);
+        if (!m_rows->IsValid()) {
+            SetFileStatus(TFileErrorCode::feOutOfMemory, "not enough memory for the image");
+            return false;
+        }
+        m_control.FinalWidth = width;
+        m_control.FinalHeight = height;
+        m_control.Phase.store(phConverting, std::memory_order_release);
+        return true;
+    }
+
+    TColorHdr* Row(std::int32_t y) const { return m_rows->Row(y, m_control.FinalWidth); }
+    void RowDone() { m_control.RowsDone.fetch_add(1, std::memory_order_relaxed); }
+
+    bool DecodeFreeImage(const std::string& fileName)
+    {
+        TBmpFree free;
+        if (!free.LoadFromFile(fileName, 0, [this](int w, int h) { return OnHeader(w, h); }))
+            return false;
+        const int type = free.GetImageType();
+        m_control.Bpp = free.GetBPP();
+        const TFreeLayout layout = PrepareForReading(free);
+        if (layout == TFreeLayout::flNone)
+            return false;
+        const int width = free.GetWidth();
+        const int height = free.GetHeight();
+        if (!OpenRows(width, height))
+            return false;
+        for (int y = 0; y < height; ++y) {
+            ConvertFreeRow(layout, free.GetScanLine(height - 1 - y), Row(y),
+                           static_cast<std::size_t>(width));
+            RowDone();
+        }
+        m_control.Type = type;
+        m_control.Transparent = free.IsTransparent() ? 1 : 0;
+        m_control.DpcmX = free.GetDpcmX();
+        m_control.DpcmY = free.GetDpcmY();
+        return true;
+    }
+
+    bool DecodePlatform(const std::string& fileName)
+    {
+        std::int32_t width = 0;
+        std::int32_t height = 0;
+        if (!ReadPlatformHeader(fileName, width, height) || !OnHeader(width, height))
+            return false;
+        TBitmap bitmap;
+        if (!LoadPlatformBitmap(fileName, bitmap) || !OpenRows(bitmap.Width(), bitmap.Height()))
+            return false;
+        m_control.Bpp = bitmap.BytesPerPixel() * 8;
+        for (std::int32_t y = 0; y < bitmap.Height(); ++y) {
+            PlatformRowToHdr(bitmap, y, Row(y));
+            RowDone();
+        }
+        m_control.Type = FIT_BITMAP;
+        m_control.Transparent = 0;
+        m_control.DpcmX = m_control.DpcmY = 72.0 / 2.54;
+        return true;
+    }
+
+private:
+    TControl& m_control;
+    int m_pixelFd;
+    const TLoadLimits& m_limits;
+    std::optional<TMapping> m_rows;
+};
+
+[[noreturn]] void RunChild(TControl& control, int pixelFd, const std::string& fileName,
+                           bool freeImage, const TLoadLimits& limits)
+{
+    rlimit noCore{0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+    LimitMemory(limits.MemoryBaseBytes);
+    ClearFileStatus();
+    bool ok = false;
+    try {
+        TChild child(control, pixelFd, limits);
+        ok = freeImage ? child.DecodeFreeImage(fileName) : child.DecodePlatform(fileName);
+    } catch (const std::bad_alloc&) {
+        SetFileStatus(TFileErrorCode::feOutOfMemory, "not enough memory to decode the file");
+    } catch (...) {
+        SetFileStatus(TFileErrorCode::feCorrupt, "the decoder failed");
+    }
+    if (!ok)
+        SetFileStatusIfClear(TFileErrorCode::feCorrupt, "the file cannot be decoded");
+    control.Ok = ok ? 1 : 0;
+    control.Code = static_cast<std::int32_t>(LastFileStatus().Code);
+    std::snprintf(control.Message, sizeof control.Message, "%s", LastFileStatus().Message.c_str());
+    control.Phase.store(phDone, std::memory_order_release);
+    ::_exit(0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The parent
+
+using TClock = std::chrono::steady_clock;
+
+double Seconds(TClock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// Waits for the child, extending the deadline once the header is known, and shows progress.
+// Answers the child's wait status, or -1 after killing it (status already set).
+int SuperviseChild(pid_t pid, TControl& control, const TLoadLimits& limits, std::int64_t fileSize)
+{
+    const TClock::time_point start = TClock::now();
+    double deadline = limits.HeaderSeconds;
+    bool sized = false;
+    bool progressStarted = false;
+    double expectedDecode = 1.0;
+    auto sleep = std::chrono::microseconds(200);
+    int status = 0;
+    int result = -1;
+    while (true) {
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid) {
+            result = status;
+            break;
+        }
+        if (done < 0 && errno != EINTR) {
+            SetFileStatus(TFileErrorCode::feCrashed, "lost the decoder process");
+            break;
+        }
+        const std::uint32_t phase = control.Phase.load(std::memory_order_acquire);
+        if (!sized && phase >= phDecoding) {
+            sized = true;
+            // Width 0: the format cannot read its header alone; budget by file size instead.
+            const double pixels = control.Width > 0
+                                      ? static_cast<double>(control.Width) * control.Height
+                                      : static_cast<double>(fileSize) * 4.0;
+            deadline = Seconds(TClock::now() - start) + limits.PixelBaseSeconds +
+                       limits.PixelSecondsPerMegapixel * pixels / 1.0e6;
+            expectedDecode = std::max(0.05, pixels * 50.0e-9);
+            progressStarted = FilterProgress(psStart, 100);
+        }
+        const double elapsed = Seconds(TClock::now() - start);
+        if (progressStarted) {
+            std::int32_t step = 0;
+            if (phase >= phConverting && control.FinalHeight > 0)
+                step = 80 + static_cast<std::int32_t>(20.0 * control.RowsDone.load() /
+                                                      control.FinalHeight);
+            else
+                step = static_cast<std::int32_t>(std::min(79.0, 80.0 * elapsed / expectedDecode));
+            if (!FilterProgress(psStep, step)) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, &status, 0);
+                SetFileStatus(TFileErrorCode::feCorrupt, "loading was cancelled");
+                break;
+            }
+        }
+        if (elapsed > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            char text[128];
+            std::snprintf(text, sizeof text, "the decoder did not finish within %.0f s",
+                          std::ceil(deadline));
+            SetFileStatus(TFileErrorCode::feTimeout, text);
+            break;
+        }
+        std::this_thread::sleep_for(sleep);
+        sleep = std::min(sleep * 2, std::chrono::microseconds(20000));
+    }
+    if (progressStarted)
+        FilterProgress(psEnd, 0);
+    return result;
+}
+
+bool CopyRows(int pixelFd, std::int32_t width, std::int32_t height, TBmpHdr& image)
+{
+    struct stat st {};
+    if (::fstat(pixelFd, &st) != 0 ||
+        static_cast<std::size_t>(st.st_size) != PixelBytes(width, height)) {
+        SetFileStatus(TFileErrorCode::feCrashed, "the decoder returned no pixels");
+        return false;
+    }
+    const TMapping rows(pixelFd, PixelBytes(width, height), PROT_READ);
+    if (!rows.IsValid()) {
+        SetFileStatus(TFileErrorCode::feOutOfMemory, "not enough memory for the image");
+        return false;
+    }
+    try {
+        image.SetWidth(width);
+        image.SetHeight(height);
+    } catch (const std::bad_alloc&) {
+        image.Clear();
+        SetFileStatus(TFileErrorCode::feOutOfMemory, "not enough memory for a " +
+                                                         std::to_string(width) + " x " +
+                                                         std::to_string(height) + " image");
+        return false;
+    }
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * sizeof(TColorHdr);
+    ParallelRows(0, height, [&](std::int64_t first, std::int64_t last) {
+        for (auto y = static_cast<std::int32_t>(first); y < last; ++y)
+            std::memcpy(image.Pixels[static_cast<std::size_t>(y)].data(), rows.Row(y, width),
+                        rowBytes);
+    });
+    return true;
+}
+
+bool LoadIsolated(const std::string& fileName, TBmpHdr& image, TImageInfo& info, bool freeImage,
+                  const TLoadLimits& limits, std::int64_t fileSize, TFileDetails* details)
+{
+    TSharedControl control;
+    const TFd pixelFd(::memfd_create("lumivex-pixels", MFD_CLOEXEC));
+    if (!control || pixelFd.Get() < 0) {
+        SetFileStatus(TFileErrorCode::feOutOfMemory, "cannot set up the decoder process");
+        return false;
+    }
+    std::fflush(nullptr);  // nothing buffered may be written twice
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        SetFileStatus(TFileErrorCode::feOutOfMemory,
+                      std::string("cannot start the decoder process: ") + std::strerror(errno));
+        return false;
+    }
+    if (pid == 0)
+        RunChild(*control.operator->(), pixelFd.Get(), fileName, freeImage, limits);
+
+    const int status = SuperviseChild(pid, *control.operator->(), limits, fileSize);
+    if (status == -1)
+        return false;
+    if (WIFSIGNALED(status)) {
+        const int sig = WTERMSIG(status);
+        if (sig == SIGKILL || sig == SIGSEGV || sig == SIGBUS)
+            SetFileStatus(
+                sig == SIGKILL ? TFileErrorCode::feOutOfMemory : TFileErrorCode::feCrashed,
+                sig == SIGKILL
+                    ? "the decoder ran out of memory"
+                    : "the decoder crashed on this file (signal " + std::to_string(sig) + ")");
+        else
+            SetFileStatus(TFileErrorCode::feCrashed,
+                          "the decoder crashed on this file (signal " + std::to_string(sig) + ")");
+        return false;
+    }
+    if (control->Phase.load(std::memory_order_acquire) != phDone) {
+        SetFileStatus(TFileErrorCode::feCrashed, "the decoder stopped without an answer");
+        return false;
+    }
+    if (control->Ok == 0) {
+        SetFileStatus(static_cast<TFileErrorCode>(control->Code), control->Message);
+        return false;
+    }
+    if (!CopyRows(pixelFd.Get(), control->FinalWidth, control->FinalHeight, image))
+        return false;
+    info.DpiX = RoundDpi(control->DpcmX);
+    info.DpiY = RoundDpi(control->DpcmY);
+    info.Transparent = control->Transparent != 0;
+    info.Kind = KindOf(control->Type, image);
+    if (details != nullptr) {
+        details->BitsPerPixel = control->Bpp;
+        details->ImageType = control->Type;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool LoadImageFile(const std::string& fileName, TBmpHdr* image, TImageInfo& info, TLoadPath path,
+                   const TLoadLimits& limits, TFileDetails* details)
+{
+    if (image == nullptr)
+        return false;
+    ClearFileStatus();
+    image->Assign(nullptr);
+    struct stat st {};
+    if (::stat(fileName.c_str(), &st) != 0) {
+        SetFileStatus(TFileErrorCode::feCannotOpen, std::strerror(errno));
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        SetFileStatus(TFileErrorCode::feCannotOpen, "not a regular file");
+        return false;
+    }
+    if (::access(fileName.c_str(), R_OK) != 0) {
+        SetFileStatus(TFileErrorCode::feCannotOpen, std::strerror(errno));
+        return false;
+    }
+    const bool freeImage =
+        path == TLoadPath::lpFreeImage || (path == TLoadPath::lpAuto && IsFreeImageAvailable());
+    if (freeImage && !IsFreeImageAvailable()) {
+        SetFileStatus(TFileErrorCode::feUnknownFormat, "FreeImage is not available");
+        return false;
+    }
+    bool ok = false;
+    if (!limits.Isolate) {
+        ok = freeImage ? LoadBmpHdr(fileName, image, info) : LoadPlatformHdr(fileName, image, info);
+    } else {
+        ok = LoadIsolated(fileName, *image, info, freeImage, limits, st.st_size, details);
+    }
+    if (!ok)
+        image->Assign(nullptr);
+    return ok;
+}
+
+}  // namespace lumivex

@@ -1,0 +1,49 @@
+#pragma once
+
+// Untrusted files are decoded in a child process: a decoder that crashes, hangs or runs away
+// with memory costs a clean load failure, never the program or the open document. The child
+// reads the header first under a short time limit; once the size is known and accepted, the
+// pixel decode gets a time and memory budget that grows with the declared pixel count, so a
+// legitimate huge file is never cut off. The float rows come back through shared memory.
+
+#include <cstdint>
+#include <string>
+
+#include "core/BmpHdr.h"
+#include "io/FreeHdr.h"
+
+namespace lumivex {
+
+struct TLoadLimits {
+    /// Time for the child to read the header, in seconds.
+    double HeaderSeconds = 5.0;
+    /// Time for the pixel decode: base plus a share per megapixel declared.
+    double PixelBaseSeconds = 20.0;
+    double PixelSecondsPerMegapixel = 1.0;
+    /// Memory the child may take beyond what it inherits: base plus bytes per declared pixel.
+    std::int64_t MemoryBaseBytes = std::int64_t{1} << 30;
+    std::int64_t MemoryBytesPerPixel = 96;
+    /// With false the decode runs in this process (for measuring the isolation's cost).
+    bool Isolate = true;
+};
+
+enum class TLoadPath : std::uint8_t {
+    lpAuto,       ///< FreeImage when it is available, else the platform path
+    lpFreeImage,  ///< every format FreeImage reads
+    lpPlatform,   ///< BMP and JPEG of our own
+};
+
+/// What the file held, beside the image: the bits per pixel and FreeImage type as stored.
+struct TFileDetails {
+    std::int32_t BitsPerPixel = 0;
+    std::int32_t ImageType = 0;
+};
+
+/// Loads a file with the given path and limits; on failure the image is empty and
+/// LastFileStatus() names the reason. Reports progress through FilterProgress when the decode
+/// takes long.
+bool LoadImageFile(const std::string& fileName, TBmpHdr* image, TImageInfo& info,
+                   TLoadPath path = TLoadPath::lpAuto, const TLoadLimits& limits = {},
+                   TFileDetails* details = nullptr);
+
+}  // namespace lumivex

@@ -1,0 +1,222 @@
+#include "io/PlatformHdr.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <new>
+#include <vector>
+
+#include "core/Parallel.h"
+#include "io/FileStatus.h"
+#include "platform/BmpFile.h"
+#include "platform/JpegFile.h"
+#include "platform/SafeSave.h"
+
+namespace lumivex {
+namespace {
+
+std::string LowerExtension(const std::string& fileName)
+{
+    const std::size_t slash = fileName.find_last_of('/');
+    const std::size_t dot = fileName.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return {};
+    std::string ext = fileName.substr(dot);
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return ext;
+}
+
+bool ReadWholeFile(const std::string& fileName, std::vector<std::uint8_t>& data)
+{
+    std::ifstream in(fileName, std::ios::binary);
+    if (!in) {
+        SetFileStatus(TFileErrorCode::feCannotOpen, "cannot open the file");
+        return false;
+    }
+    data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        SetFileStatus(TFileErrorCode::feCannotOpen, "cannot read the file");
+        return false;
+    }
+    return true;
+}
+
+TFileErrorCode CodeForDecoderMessage(const std::string& message)
+{
+    if (message.find("too large") != std::string::npos)
+        return TFileErrorCode::feTooLarge;
+    return TFileErrorCode::feCorrupt;
+}
+
+// JPEG quality from FreeImage's save flags: the low 7 bits are an explicit quality; the named
+// levels (superb 0x80, good 0x100, normal 0x200, average 0x400, bad 0x800) and 0 (default 75).
+int JpegQualityFromFlags(std::int32_t flags)
+{
+    const int explicitQuality = flags & 0x7F;
+    if (explicitQuality >= 1 && explicitQuality <= 100)
+        return explicitQuality;
+    if (flags & 0x80)
+        return 100;
+    if (flags & 0x100)
+        return 75;
+    if (flags & 0x200)
+        return 50;
+    if (flags & 0x400)
+        return 25;
+    if (flags & 0x800)
+        return 10;
+    return 75;
+}
+
+bool DrawToBitmap(const TBmpHdr* image, TBitmap& bitmap)
+{
+    if (image == nullptr || image->IsEmpty()) {
+        SetFileStatus(TFileErrorCode::feWriteFailed, "there is no image to save");
+        return false;
+    }
+    try {
+        bitmap = TBitmap(image->Width(), image->Height(), TPixelFormat::pf24bit);
+    } catch (const std::bad_alloc&) {
+        SetFileStatus(TFileErrorCode::feOutOfMemory, "cannot allocate the image to save");
+        return false;
+    }
+    DrawHdrToBitmap(image, MaxRectHdr, &bitmap, 0, 0, MaxRectHdr, 1.0f);
+    return true;
+}
+
+std::int32_t PelsPerMeter(float dpi)
+{
+    const double v = std::trunc(static_cast<double>(dpi) / 2.54 * 100.0 + 0.5);
+    return std::isfinite(v) && v >= 1.0 && v <= 2147483647.0 ? static_cast<std::int32_t>(v) : 2835;
+}
+
+}  // namespace
+
+bool IsJpegFileName(const std::string& fileName)
+{
+    const std::string ext = LowerExtension(fileName);
+    return ext == ".jpg" || ext == ".jpeg";
+}
+
+bool ReadPlatformHeader(const std::string& fileName, std::int32_t& width, std::int32_t& height)
+{
+    std::vector<std::uint8_t> data;
+    if (!ReadWholeFile(fileName, data))
+        return false;
+    std::string error;
+    bool ok = false;
+    if (IsJpegFileName(fileName)) {
+        TJpegInfo info;
+        ok = ReadJpegHeader(data, info, error);
+        width = info.Width;
+        height = info.Height;
+    } else {
+        int bpp = 0;
+        ok = ReadBmpHeader(data, width, height, bpp, error);
+        height = std::abs(height);
+    }
+    if (!ok)
+        SetFileStatus(CodeForDecoderMessage(error), error);
+    return ok;
+}
+
+bool LoadPlatformBitmap(const std::string& fileName, TBitmap& bitmap)
+{
+    std::vector<std::uint8_t> data;
+    if (!ReadWholeFile(fileName, data))
+        return false;
+    std::string error;
+    bool ok = false;
+    try {
+        ok = IsJpegFileName(fileName) ? LoadJpegFromMemory(data, bitmap, nullptr, error)
+                                      : LoadBmpFromMemory(data, bitmap, error);
+    } catch (const std::bad_alloc&) {
+        SetFileStatus(TFileErrorCode::feOutOfMemory, "not enough memory to decode the file");
+        return false;
+    }
+    if (!ok)
+        SetFileStatus(CodeForDecoderMessage(error), error);
+    return ok;
+}
+
+void PlatformRowToHdr(const TBitmap& bitmap, std::int32_t y, TColorHdr* target)
+{
+    const std::uint8_t* s = bitmap.ScanLine(y);
+    const int step = bitmap.BytesPerPixel();
+    for (std::int32_t x = 0; x < bitmap.Width(); ++x, s += step)
+        target[x] = BGRToColorHdr(s[0], s[1], s[2]);
+}
+
+bool LoadPlatformHdr(const std::string& fileName, TBmpHdr* image, TImageInfo& info)
+{
+    if (image == nullptr)
+        return false;
+    ClearFileStatus();
+    image->Assign(nullptr);
+    TBitmap bitmap;
+    if (!LoadPlatformBitmap(fileName, bitmap))
+        return false;
+    if (!IsValidImageSize(bitmap.Width(), bitmap.Height())) {
+        SetFileStatus(TFileErrorCode::feTooLarge, "image too large");
+        return false;
+    }
+    try {
+        image->SetWidth(bitmap.Width());
+        image->SetHeight(bitmap.Height());
+    } catch (const std::bad_alloc&) {
+        image->Clear();
+        SetFileStatus(TFileErrorCode::feOutOfMemory, "not enough memory for the image");
+        return false;
+    }
+    ParallelRows(0, bitmap.Height(), [&](std::int64_t first, std::int64_t last) {
+        for (auto y = static_cast<std::int32_t>(first); y < last; ++y)
+            PlatformRowToHdr(bitmap, y, image->Pixels[static_cast<std::size_t>(y)].data());
+    });
+    info.Transparent = false;
+    info.Kind = TImageKind::ikStandard;
+    info.DpiX = info.DpiY = 72.0f;
+    return true;
+}
+
+bool SaveAsBmp(const std::string& fileName, const TBmpHdr* image, const TImageInfo& info)
+{
+    ClearFileStatus();
+    TBitmap bitmap;
+    if (!DrawToBitmap(image, bitmap))
+        return false;
+    std::string error;
+    const bool ok = SaveThroughTempFile(
+        fileName,
+        [&](const std::string& temp) {
+            return SaveBmpToFile(temp, bitmap, PelsPerMeter(info.DpiX), PelsPerMeter(info.DpiY),
+                                 error);
+        },
+        error);
+    if (!ok)
+        SetFileStatus(TFileErrorCode::feWriteFailed, error);
+    return ok;
+}
+
+bool SaveAsJpegPlatform(const std::string& fileName, const TBmpHdr* image, const TImageInfo& info)
+{
+    ClearFileStatus();
+    TBitmap bitmap;
+    if (!DrawToBitmap(image, bitmap))
+        return false;
+    std::string error;
+    const bool ok = SaveThroughTempFile(
+        fileName,
+        [&](const std::string& temp) {
+            return SaveJpegToFile(temp, bitmap, JpegQualityFromFlags(info.JpegFlags), info.DpiX,
+                                  info.DpiY, error);
+        },
+        error);
+    if (!ok)
+        SetFileStatus(TFileErrorCode::feWriteFailed, error);
+    return ok;
+}
+
+}  // namespace lumivex

@@ -1,0 +1,43 @@
+#include "platform/Bitmap.h"
+
+namespace lumivex {
+
+TBitmap::TBitmap(std::int32_t width, std::int32_t height, TPixelFormat format) : m_format(format)
+{
+    SetSize(width, height);
+}
+
+void TBitmap::SetSize(std::int32_t width, std::int32_t height)
+{
+    if (width <= 0 || height <= 0)
+        width = height = 0;
+    std::vector<std::uint8_t> data(static_cast<std::size_t>(width) *
+                                   static_cast<std::size_t>(height) *
+                                   static_cast<std::size_t>(BytesPerPixel()));
+    m_data.swap(data);
+    m_width = width;
+    m_height = height;
+}
+
+void TBitmap::SetPixelFormat(TPixelFormat format)
+{
+    if (format == m_format)
+        return;
+    TBitmap converted(m_width, m_height, format);
+    for (std::int32_t y = 0; y < m_height; ++y) {
+        const std::uint8_t* src = ScanLine(y);
+        std::uint8_t* dst = converted.ScanLine(y);
+        const int srcStep = BytesPerPixel();
+        const int dstStep = converted.BytesPerPixel();
+        for (std::int32_t x = 0; x < m_width; ++x, src += srcStep, dst += dstStep) {
+            dst[0] = src[0];
+            dst[1] = src[1];
+            dst[2] = src[2];
+            if (dstStep == 4)
+                dst[3] = 255;
+        }
+    }
+    *this = std::move(converted);
+}
+
+}  // namespace lumivex

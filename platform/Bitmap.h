@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace lumivex {
+
+enum class TPixelFormat : std::uint8_t { pf24bit, pf32bit };
+
+/// The platform bitmap: rows of bytes B, G, R (, A), row 0 on top, rows packed without padding.
+/// It stands where the original used GDI device-independent bitmaps.
+class TBitmap {
+public:
+    TBitmap() = default;
+    /// All bytes zero (black, alpha 0). Throws std::bad_alloc when the rows cannot be held.
+    TBitmap(std::int32_t width, std::int32_t height, TPixelFormat format);
+
+    std::int32_t Width() const { return m_width; }
+    std::int32_t Height() const { return m_height; }
+    TPixelFormat PixelFormat() const { return m_format; }
+    bool IsEmpty() const { return m_width <= 0 || m_height <= 0; }
+    int BytesPerPixel() const { return m_format == TPixelFormat::pf32bit ? 4 : 3; }
+    std::size_t BytesPerLine() const
+    {
+        return static_cast<std::size_t>(m_width) * static_cast<std::size_t>(BytesPerPixel());
+    }
+
+    /// Resizes to a black bitmap (the old contents are dropped). Negative sizes count as 0.
+    void SetSize(std::int32_t width, std::int32_t height);
+    /// Converts in place: 32 to 24 drops alpha, 24 to 32 sets alpha 255.
+    void SetPixelFormat(TPixelFormat format);
+
+    /// Row y, BytesPerLine() bytes; y must lie in 0..Height()-1.
+    std::uint8_t* ScanLine(std::int32_t y) { return m_data.data() + Offset(y); }
+    const std::uint8_t* ScanLine(std::int32_t y) const { return m_data.data() + Offset(y); }
+
+private:
+    std::size_t Offset(std::int32_t y) const
+    {
+        return static_cast<std::size_t>(y) * BytesPerLine();
+    }
+
+    std::int32_t m_width = 0;
+    std::int32_t m_height = 0;
+    TPixelFormat m_format = TPixelFormat::pf24bit;
+    std::vector<std::uint8_t> m_data;
+};
+
+}  // namespace lumivex

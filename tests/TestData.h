@@ -1,0 +1,56 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace lumivex::test {
+
+/// Path of a file under tests/data; fails the calling test loudly when the file is missing, so a
+/// forgotten copy never turns into a silently skipped check.
+inline std::string TestDataPath(const std::string& relative)
+{
+    const std::filesystem::path path = std::filesystem::path(LUMIVEX_TEST_DATA_DIR) / relative;
+    if (!std::filesystem::exists(path))
+        ADD_FAILURE() << "test data file missing: " << path;
+    return path.string();
+}
+
+inline std::vector<unsigned char> ReadTestFile(const std::string& relative)
+{
+    std::ifstream in(TestDataPath(relative), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+/// A fresh, empty folder for files a test writes; removed when the object goes.
+class TTempDir {
+public:
+    TTempDir()
+    {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "lumivex-test-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr)
+            ADD_FAILURE() << "cannot create a temporary folder";
+        m_path = pattern;
+    }
+    ~TTempDir()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    TTempDir(const TTempDir&) = delete;
+    TTempDir& operator=(const TTempDir&) = delete;
+
+    std::string File(const std::string& name) const { return (m_path / name).string(); }
+    const std::filesystem::path& Path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+}  // namespace lumivex::test
