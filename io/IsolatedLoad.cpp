@@ -48,6 +48,8 @@ struct TControl {
     std::int32_t Code;
     std::int32_t FinalWidth;
     std::int32_t FinalHeight;
+    std::int32_t Layout;  // TFreeLayout of the raw scan lines in the pixel memory
+    std::int64_t LineBytes;
     std::int32_t Type;
     std::int32_t Transparent;
     std::int32_t Bpp;
@@ -99,11 +101,12 @@ private:
 
 class TMapping {
 public:
+    // Populated at once: one call beats a page fault for every 4 KiB of a big image.
     TMapping(int fd, std::size_t size, int protection) : m_size(size)
     {
         if (size == 0)
             return;
-        void* p = ::mmap(nullptr, size, protection, MAP_SHARED, fd, 0);
+        void* p = ::mmap(nullptr, size, protection, MAP_SHARED | MAP_POPULATE, fd, 0);
         if (p != MAP_FAILED)
             m_data = static_cast<std::uint8_t*>(p);
     }
@@ -114,10 +117,9 @@ public:
     }
     TMapping(const TMapping&) = delete;
     TMapping& operator=(const TMapping&) = delete;
-    TColorHdr* Row(std::int32_t y, std::int32_t width) const
+    std::uint8_t* Line(std::int32_t y, std::size_t lineBytes) const
     {
-        return reinterpret_cast<TColorHdr*>(m_data) +
-               static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
+        return m_data + static_cast<std::size_t>(y) * lineBytes;
     }
     bool IsValid() const { return m_data != nullptr; }
 
@@ -126,9 +128,26 @@ private:
     std::size_t m_size;
 };
 
-std::size_t PixelBytes(std::int64_t width, std::int64_t height)
+std::size_t LayoutBytes(TFreeLayout layout)
 {
-    return static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * sizeof(TColorHdr);
+    switch (layout) {
+        case TFreeLayout::flBitmap24:
+            return 3;
+        case TFreeLayout::flBitmap32:
+        case TFreeLayout::flFloat:
+            return 4;
+        case TFreeLayout::flRGB16:
+            return 6;
+        case TFreeLayout::flRGBA16:
+            return 8;
+        case TFreeLayout::flRGBF:
+            return 12;
+        case TFreeLayout::flRGBAF:
+            return 16;
+        case TFreeLayout::flNone:
+            break;
+    }
+    return 0;
 }
 
 std::string TooLargeMessage(std::int64_t width, std::int64_t height)
@@ -187,30 +206,39 @@ public:
         return true;
     }
 
-    // Sizes the shared pixel memory and hands out its rows.
-    bool OpenRows(std::int32_t width, std::int32_t height)
+    // Sizes the shared pixel memory for raw scan lines, top row first. Raw lines are smaller
+    // than float pixels, and the parent converts them on all cores straight into its image.
+    bool OpenLines(std::int32_t width, std::int32_t height, TFreeLayout layout)
     {
         if (!IsValidImageSize(width, height)) {
             SetFileStatus(TFileErrorCode::feTooLarge, TooLargeMessage(width, height));
             return false;
         }
-        if (::ftruncate(m_pixelFd, static_cast<off_t>(PixelBytes(width, height))) != 0) {
+        const std::size_t lineBytes = static_cast<std::size_t>(width) * LayoutBytes(layout);
+        const std::size_t bytes = lineBytes * static_cast<std::size_t>(height);
+        if (::ftruncate(m_pixelFd, static_cast<off_t>(bytes)) != 0) {
             SetFileStatus(TFileErrorCode::feOutOfMemory, "not enough memory for the image");
             return false;
         }
-        m_rows.emplace(m_pixelFd, PixelBytes(width, height), PROT_READ | PROT_WRITE);
-        if (!m_rows->IsValid()) {
+        m_lines.emplace(m_pixelFd, bytes, PROT_READ | PROT_WRITE);
+        if (!m_lines->IsValid()) {
             SetFileStatus(TFileErrorCode::feOutOfMemory, "not enough memory for the image");
             return false;
         }
+        m_lineBytes = lineBytes;
         m_control.FinalWidth = width;
         m_control.FinalHeight = height;
+        m_control.Layout = static_cast<std::int32_t>(layout);
+        m_control.LineBytes = static_cast<std::int64_t>(lineBytes);
         m_control.Phase.store(phConverting, std::memory_order_release);
         return true;
     }
 
-    TColorHdr* Row(std::int32_t y) const { return m_rows->Row(y, m_control.FinalWidth); }
-    void RowDone() { m_control.RowsDone.fetch_add(1, std::memory_order_relaxed); }
+    void PutLine(std::int32_t y, const std::uint8_t* line)
+    {
+        std::memcpy(m_lines->Line(y, m_lineBytes), line, m_lineBytes);
+        m_control.RowsDone.fetch_add(1, std::memory_order_relaxed);
+    }
 
     bool DecodeFreeImage(const std::string& fileName)
     {
@@ -222,15 +250,11 @@ public:
         const TFreeLayout layout = PrepareForReading(free);
         if (layout == TFreeLayout::flNone)
             return false;
-        const int width = free.GetWidth();
         const int height = free.GetHeight();
-        if (!OpenRows(width, height))
+        if (!OpenLines(free.GetWidth(), height, layout))
             return false;
-        for (int y = 0; y < height; ++y) {
-            ConvertFreeRow(layout, free.GetScanLine(height - 1 - y), Row(y),
-                           static_cast<std::size_t>(width));
-            RowDone();
-        }
+        for (int y = 0; y < height; ++y)
+            PutLine(y, free.GetScanLine(height - 1 - y));
         m_control.Type = type;
         m_control.Transparent = free.IsTransparent() ? 1 : 0;
         m_control.DpcmX = free.GetDpcmX();
@@ -245,13 +269,15 @@ public:
         if (!ReadPlatformHeader(fileName, width, height) || !OnHeader(width, height))
             return false;
         TBitmap bitmap;
-        if (!LoadPlatformBitmap(fileName, bitmap) || !OpenRows(bitmap.Width(), bitmap.Height()))
+        if (!LoadPlatformBitmap(fileName, bitmap))
             return false;
         m_control.Bpp = bitmap.BytesPerPixel() * 8;
-        for (std::int32_t y = 0; y < bitmap.Height(); ++y) {
-            PlatformRowToHdr(bitmap, y, Row(y));
-            RowDone();
-        }
+        // The platform path imports every bitmap as opaque: the alpha byte is dropped here.
+        bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+        if (!OpenLines(bitmap.Width(), bitmap.Height(), TFreeLayout::flBitmap24))
+            return false;
+        for (std::int32_t y = 0; y < bitmap.Height(); ++y)
+            PutLine(y, bitmap.ScanLine(y));
         m_control.Type = FIT_BITMAP;
         m_control.Transparent = 0;
         m_control.DpcmX = m_control.DpcmY = 72.0 / 2.54;
@@ -262,7 +288,8 @@ private:
     TControl& m_control;
     int m_pixelFd;
     const TLoadLimits& m_limits;
-    std::optional<TMapping> m_rows;
+    std::optional<TMapping> m_lines;
+    std::size_t m_lineBytes = 0;
 };
 
 [[noreturn]] void RunChild(TControl& control, int pixelFd, const std::string& fileName,
@@ -297,9 +324,28 @@ using TClock = std::chrono::steady_clock;
 
 double Seconds(TClock::duration d) { return std::chrono::duration<double>(d).count(); }
 
+bool AllocateImage(TBmpHdr& image, std::int64_t width, std::int64_t height)
+{
+    try {
+        if (image.Width() != width || image.Height() != height) {
+            image.Clear();
+            image.SetWidth(width);
+            image.SetHeight(height);
+        }
+        return true;
+    } catch (const std::bad_alloc&) {
+        image.Clear();
+        SetFileStatus(TFileErrorCode::feOutOfMemory, "not enough memory for a " +
+                                                         std::to_string(width) + " x " +
+                                                         std::to_string(height) + " image");
+        return false;
+    }
+}
+
 // Waits for the child, extending the deadline once the header is known, and shows progress.
 // Answers the child's wait status, or -1 after killing it (status already set).
-int SuperviseChild(pid_t pid, TControl& control, const TLoadLimits& limits, std::int64_t fileSize)
+int SuperviseChild(pid_t pid, TControl& control, const TLoadLimits& limits, std::int64_t fileSize,
+                   TBmpHdr& image)
 {
     const TClock::time_point start = TClock::now();
     double deadline = limits.HeaderSeconds;
@@ -330,6 +376,13 @@ int SuperviseChild(pid_t pid, TControl& control, const TLoadLimits& limits, std:
                        limits.PixelSecondsPerMegapixel * pixels / 1.0e6;
             expectedDecode = std::max(0.05, pixels * 50.0e-9);
             progressStarted = FilterProgress(psStart, 100);
+            // The image's memory is cleared here while the child decodes on the other core.
+            if (IsValidImageSize(control.Width, control.Height) &&
+                !AllocateImage(image, control.Width, control.Height)) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, &status, 0);
+                break;
+            }
         }
         const double elapsed = Seconds(TClock::now() - start);
         if (progressStarted) {
@@ -363,34 +416,31 @@ int SuperviseChild(pid_t pid, TControl& control, const TLoadLimits& limits, std:
     return result;
 }
 
-bool CopyRows(int pixelFd, std::int32_t width, std::int32_t height, TBmpHdr& image)
+bool ConvertLines(int pixelFd, const TControl& control, TBmpHdr& image)
 {
+    const std::int32_t width = control.FinalWidth;
+    const std::int32_t height = control.FinalHeight;
+    const auto layout = static_cast<TFreeLayout>(control.Layout);
+    const auto lineBytes = static_cast<std::size_t>(control.LineBytes);
     struct stat st {};
-    if (::fstat(pixelFd, &st) != 0 ||
-        static_cast<std::size_t>(st.st_size) != PixelBytes(width, height)) {
+    if (!IsValidImageSize(width, height) || lineBytes != width * LayoutBytes(layout) ||
+        ::fstat(pixelFd, &st) != 0 ||
+        static_cast<std::size_t>(st.st_size) != lineBytes * static_cast<std::size_t>(height)) {
         SetFileStatus(TFileErrorCode::feCrashed, "the decoder returned no pixels");
         return false;
     }
-    const TMapping rows(pixelFd, PixelBytes(width, height), PROT_READ);
-    if (!rows.IsValid()) {
+    const TMapping lines(pixelFd, lineBytes * static_cast<std::size_t>(height), PROT_READ);
+    if (!lines.IsValid()) {
         SetFileStatus(TFileErrorCode::feOutOfMemory, "not enough memory for the image");
         return false;
     }
-    try {
-        image.SetWidth(width);
-        image.SetHeight(height);
-    } catch (const std::bad_alloc&) {
-        image.Clear();
-        SetFileStatus(TFileErrorCode::feOutOfMemory, "not enough memory for a " +
-                                                         std::to_string(width) + " x " +
-                                                         std::to_string(height) + " image");
+    if (!AllocateImage(image, width, height))
         return false;
-    }
-    const std::size_t rowBytes = static_cast<std::size_t>(width) * sizeof(TColorHdr);
     ParallelRows(0, height, [&](std::int64_t first, std::int64_t last) {
         for (auto y = static_cast<std::int32_t>(first); y < last; ++y)
-            std::memcpy(image.Pixels[static_cast<std::size_t>(y)].data(), rows.Row(y, width),
-                        rowBytes);
+            ConvertFreeRow(layout, lines.Line(y, lineBytes),
+                           image.Pixels[static_cast<std::size_t>(y)].data(),
+                           static_cast<std::size_t>(width));
     });
     return true;
 }
@@ -414,7 +464,7 @@ bool LoadIsolated(const std::string& fileName, TBmpHdr& image, TImageInfo& info,
     if (pid == 0)
         RunChild(*control.operator->(), pixelFd.Get(), fileName, freeImage, limits);
 
-    const int status = SuperviseChild(pid, *control.operator->(), limits, fileSize);
+    const int status = SuperviseChild(pid, *control.operator->(), limits, fileSize, image);
     if (status == -1)
         return false;
     if (WIFSIGNALED(status)) {
@@ -438,7 +488,7 @@ bool LoadIsolated(const std::string& fileName, TBmpHdr& image, TImageInfo& info,
         SetFileStatus(static_cast<TFileErrorCode>(control->Code), control->Message);
         return false;
     }
-    if (!CopyRows(pixelFd.Get(), control->FinalWidth, control->FinalHeight, image))
+    if (!ConvertLines(pixelFd.Get(), *control.operator->(), image))
         return false;
     info.DpiX = RoundDpi(control->DpcmX);
     info.DpiY = RoundDpi(control->DpcmY);
