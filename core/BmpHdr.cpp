@@ -25,9 +25,11 @@ std::span<const TColorHdr> RowSpan(const TBmpHdr& image, const TRect& rect, std:
 
 // Min/max bands: the same per-band search in the defined visiting order, combined in band
 // order with the same strict comparisons, so the result never depends on the thread count.
+// Slots 0..2 are B, G, R; slot 3 sees B, G, R of every pixel in turn, which GetMinMax needs to
+// keep the first of equal extremes (-0.0 against 0.0) as a single pass would.
 struct TMinMax3 {
-    float Min[3] = {MaxValueHdr, MaxValueHdr, MaxValueHdr};
-    float Max[3] = {-MaxValueHdr, -MaxValueHdr, -MaxValueHdr};
+    float Min[4] = {MaxValueHdr, MaxValueHdr, MaxValueHdr, MaxValueHdr};
+    float Max[4] = {-MaxValueHdr, -MaxValueHdr, -MaxValueHdr, -MaxValueHdr};
 
     void Add(int c, float v)
     {
@@ -35,6 +37,18 @@ struct TMinMax3 {
             Max[c] = v;
         if (v < Min[c])
             Min[c] = v;
+    }
+
+    // Minimum against minimum only: a band without numbers (all NaN) keeps its start values,
+    // which must not leak into the other side.
+    void Merge(const TMinMax3& band)
+    {
+        for (int c = 0; c < 4; ++c) {
+            if (band.Max[c] > Max[c])
+                Max[c] = band.Max[c];
+            if (band.Min[c] < Min[c])
+                Min[c] = band.Min[c];
+        }
     }
 };
 
@@ -48,19 +62,18 @@ TMinMax3 ChannelMinMax(const TBmpHdr& image, const TRect& rect)
                       for (auto y = static_cast<std::int32_t>(first); y < last; ++y) {
                           for (const TColorHdr& p : RowSpan(image, rect, y)) {
                               m.Add(0, p.B);
+                              m.Add(3, p.B);
                               m.Add(1, p.G);
+                              m.Add(3, p.G);
                               m.Add(2, p.R);
+                              m.Add(3, p.R);
                           }
                       }
                       partial[static_cast<std::size_t>(band)] = m;
                   });
     TMinMax3 result;
-    for (const TMinMax3& m : partial) {
-        for (int c = 0; c < 3; ++c) {
-            result.Add(c, m.Max[c]);
-            result.Add(c, m.Min[c]);
-        }
-    }
+    for (const TMinMax3& m : partial)
+        result.Merge(m);
     return result;
 }
 
@@ -171,8 +184,6 @@ bool ClipRectHdr(const TBmpHdr* image, TRect& rect)
 
 void TBmpHdr::Clear()
 {
-    if (IsEmpty() && Pixels.empty())
-        return;
     TPixelsHdr().swap(Pixels);
     m_width = 0;
     m_height = 0;
@@ -323,14 +334,8 @@ void TBmpHdr::GetMinMax(float& minimum, float& maximum, TRect rect) const
     if (!ClipRectHdr(this, rect))
         return;
     const TMinMax3 m = ChannelMinMax(*this, rect);
-    // Channel results merged in B, G, R order keep the first of equal extremes, as a single
-    // pass over B, G, R of every pixel would.
-    for (int c = 0; c < 3; ++c) {
-        if (m.Max[c] > maximum)
-            maximum = m.Max[c];
-        if (m.Min[c] < minimum)
-            minimum = m.Min[c];
-    }
+    minimum = m.Min[3];
+    maximum = m.Max[3];
 }
 
 void TBmpHdr::GetChannelMinMax(float& minB, float& maxB, float& minG, float& maxG, float& minR,
