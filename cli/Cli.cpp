@@ -5,11 +5,15 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <iomanip>
 #include <optional>
 #include <ostream>
 #include <sstream>
+#include <stdexcept>
 
+#include "adjust/HistogramHdr.h"
+#include "cli/Operations.h"
 #include "core/BmpHdr.h"
 #include "core/Parallel.h"
 #include "core/Progress.h"
@@ -33,6 +37,12 @@ constexpr const char* UsageText =
     "  info FILE...          size, kind, bits per pixel, transparency, DPI and B/G/R ranges\n"
     "  convert IN OUT        load IN and save OUT with the writer its extension selects\n"
     "                        (.bmp .jpg .png .tif .hdr .exr)\n"
+    "  apply IN OUT OP...    run operations left to right, then save as convert does\n"
+    "  apply --out-dir DIR [--suffix S] [--format EXT] IN... -- OP...\n"
+    "                        the same for many files; goes on past a failing file\n"
+    "  ops                   list the operations, their parameters, ranges and defaults\n"
+    "  histogram FILE        minimum, maximum, average and median of the four channels\n"
+    "                        (--bins N, default 256; --rect L,T,R,B; --json adds the bins)\n"
     "\n"
     "Options:\n"
     "  --json                info: one JSON object per line\n"
@@ -54,7 +64,14 @@ struct TOptions {
     bool ExrFloat = false;
     std::optional<int> Threads;
     bool NoFreeImage = false;
+    std::optional<std::string> OutDir;
+    std::string Suffix = "_HD";
+    std::optional<std::string> Format;
+    int Bins = 256;
+    std::optional<std::string> Rect;
     std::vector<std::string> Words;
+    /// Index into Words where the words after "--" start.
+    std::optional<std::size_t> DashAt;
 };
 
 class TUsageError {
@@ -117,8 +134,19 @@ TOptions ParseOptions(const std::vector<std::string>& args)
             o.Threads = ParseInteger(a, value(), 1, 64);
         else if (a == "--no-freeimage")
             o.NoFreeImage = true;
+        else if (a == "--out-dir")
+            o.OutDir = value();
+        else if (a == "--suffix")
+            o.Suffix = value();
+        else if (a == "--format")
+            o.Format = value();
+        else if (a == "--bins")
+            o.Bins = ParseInteger(a, value(), 2, 4096);
+        else if (a == "--rect")
+            o.Rect = value();
         else if (a == "--") {
             // Everything after "--" is a word, even when it starts with a dash.
+            o.DashAt = o.Words.size();
             o.Words.insert(o.Words.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1,
                            args.end());
             break;
@@ -253,29 +281,10 @@ int RunInfo(const TOptions& o, std::ostream& out, std::ostream& err)
     return result;
 }
 
-int RunConvert(const TOptions& o, std::ostream& err)
+// The document's save options: HDR data keeps its linear values, everything else is
+// linearised from a 2.2 encoding when written to a float format.
+TImageInfo SaveOptions(const TOptions& o, const TImageInfo& loaded)
 {
-    if (o.Words.size() != 3)
-        throw TUsageError("convert needs IN and OUT");
-    const std::string& in = o.Words[1];
-    const std::string& outName = o.Words[2];
-    const std::optional<TSaveFormat> format = SaveFormatFromFileName(outName);
-    if (!format)
-        throw TUsageError(outName + ": unknown output format (use .bmp .jpg .png .tif .hdr .exr)");
-    if (o.NoFreeImage && *format != TSaveFormat::sfBmp && *format != TSaveFormat::sfJpeg)
-        throw TUsageError(outName + ": without FreeImage only .bmp and .jpg can be written");
-
-    TBmpHdr image;
-    TImageInfo loaded;
-    {
-        TStderrProgress progress(err, "loading " + in);
-        if (!LoadImageFile(in, &image, loaded, PathFor(o))) {
-            err << FailureText(in) << "\n";
-            return ceFailure;
-        }
-    }
-    // The document's save options: HDR data keeps its linear values, everything else is
-    // linearised from a 2.2 encoding when written to a float format.
     TImageInfo save;
     save.Transparent = loaded.Transparent;
     save.Gamma = o.Gamma.value_or(loaded.Kind == TImageKind::ikHighRange ? 1.0f : 2.2f);
@@ -286,10 +295,149 @@ int RunConvert(const TOptions& o, std::ostream& err)
     save.PngFlags = 0;
     save.TiffFlags = 0;
     save.ExrFlags = o.ExrFloat ? EXR_FLOAT : 0;
-    if (!SaveImageFile(outName, *format, &image, save)) {
+    return save;
+}
+
+TSaveFormat CheckOutputName(const TOptions& o, const std::string& outName)
+{
+    const std::optional<TSaveFormat> format = SaveFormatFromFileName(outName);
+    if (!format)
+        throw TUsageError(outName + ": unknown output format (use .bmp .jpg .png .tif .hdr .exr)");
+    if (o.NoFreeImage && *format != TSaveFormat::sfBmp && *format != TSaveFormat::sfJpeg)
+        throw TUsageError(outName + ": without FreeImage only .bmp and .jpg can be written");
+    return *format;
+}
+
+std::vector<TOperation> ParseOperations(const std::vector<std::string>& words)
+{
+    std::vector<TOperation> ops;
+    for (const std::string& w : words) {
+        try {
+            ops.push_back(ParseOperation(w));
+        } catch (const std::invalid_argument& e) {
+            throw TUsageError(e.what());
+        }
+    }
+    return ops;
+}
+
+// Load, run the operations, save; the message names the failing file.
+bool Process(const TOptions& o, const std::string& in, const std::string& outName,
+             TSaveFormat format, const std::vector<TOperation>& ops, std::ostream& err)
+{
+    TBmpHdr image;
+    TImageInfo loaded;
+    {
+        TStderrProgress progress(err, "loading " + in);
+        if (!LoadImageFile(in, &image, loaded, PathFor(o))) {
+            err << FailureText(in) << "\n";
+            return false;
+        }
+    }
+    for (const TOperation& op : ops)
+        op.Spec->Run(image, op.Args);
+    if (!SaveImageFile(outName, format, &image, SaveOptions(o, loaded))) {
         err << FailureText(outName) << "\n";
+        return false;
+    }
+    return true;
+}
+
+int RunConvert(const TOptions& o, std::ostream& err)
+{
+    if (o.Words.size() != 3)
+        throw TUsageError("convert needs IN and OUT");
+    const TSaveFormat format = CheckOutputName(o, o.Words[2]);
+    return Process(o, o.Words[1], o.Words[2], format, {}, err) ? ceSuccess : ceFailure;
+}
+
+int RunApply(const TOptions& o, std::ostream& err)
+{
+    if (!o.OutDir) {
+        if (o.Words.size() < 4)
+            throw TUsageError("apply needs IN, OUT and at least one operation");
+        const TSaveFormat format = CheckOutputName(o, o.Words[2]);
+        const std::vector<TOperation> ops = ParseOperations({o.Words.begin() + 3, o.Words.end()});
+        return Process(o, o.Words[1], o.Words[2], format, ops, err) ? ceSuccess : ceFailure;
+    }
+    if (!o.DashAt || *o.DashAt <= 1 || *o.DashAt >= o.Words.size())
+        throw TUsageError("apply --out-dir needs IN... -- OP...");
+    const std::vector<std::string> inputs(o.Words.begin() + 1,
+                                          o.Words.begin() + static_cast<std::ptrdiff_t>(*o.DashAt));
+    const std::vector<TOperation> ops =
+        ParseOperations({o.Words.begin() + static_cast<std::ptrdiff_t>(*o.DashAt), o.Words.end()});
+    if (!std::filesystem::is_directory(*o.OutDir))
+        throw TUsageError(*o.OutDir + ": not a folder");
+    std::vector<std::string> outputs;
+    std::vector<TSaveFormat> formats;
+    for (const std::string& in : inputs) {
+        const std::filesystem::path p(in);
+        const std::string ext = o.Format ? "." + *o.Format : p.extension().string();
+        outputs.push_back(
+            (std::filesystem::path(*o.OutDir) / (p.stem().string() + o.Suffix + ext)).string());
+        formats.push_back(CheckOutputName(o, outputs.back()));
+    }
+    int failed = 0;
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        err << "\rlumivex-cli: file " << i + 1 << " of " << inputs.size() << " ("
+            << (100 * i / inputs.size()) << "%) " << inputs[i] << "\n"
+            << std::flush;
+        if (!Process(o, inputs[i], outputs[i], formats[i], ops, err))
+            ++failed;
+    }
+    err << "lumivex-cli: " << inputs.size() - static_cast<std::size_t>(failed) << " of "
+        << inputs.size() << " files done (100%)";
+    if (failed > 0)
+        err << ", " << failed << " failed";
+    err << "\n";
+    return failed > 0 ? ceFailure : ceSuccess;
+}
+
+int RunHistogram(const TOptions& o, std::ostream& out, std::ostream& err)
+{
+    if (o.Words.size() != 2)
+        throw TUsageError("histogram needs one FILE");
+    TRect rect = MaxRectHdr;
+    if (o.Rect) {
+        try {
+            rect = ParseOperation("negative:rect=" + *o.Rect).Args.Rect;
+        } catch (const std::invalid_argument&) {
+            throw TUsageError("--rect: \"" + *o.Rect + "\" is not L,T,R,B");
+        }
+    }
+    const std::string& fileName = o.Words[1];
+    TBmpHdr image;
+    TImageInfo info;
+    if (!LoadImageFile(fileName, &image, info, PathFor(o))) {
+        err << FailureText(fileName) << "\n";
         return ceFailure;
     }
+    SetHistogramBins(static_cast<std::uint16_t>(o.Bins));
+    ComputeHistograms(&image, rect, 777);
+    const char* names[] = {"luminosity", "red", "green", "blue"};
+    if (o.Json)
+        out << "{\"file\":" << JsonString(fileName);
+    for (std::uint8_t c = 0; c < 4; ++c) {
+        float mn = 0.0f;
+        float mx = 0.0f;
+        float avg = 0.0f;
+        float med = 0.0f;
+        GetHistogramStats(c, mn, mx, avg, med);
+        if (o.Json) {
+            out << ",\"" << names[c] << "\":{\"min\":" << Number(mn, true)
+                << ",\"max\":" << Number(mx, true) << ",\"average\":" << Number(avg, true)
+                << ",\"median\":" << Number(med, true) << ",\"bins\":[";
+            const THistogram& h = HistogramOf(c);
+            for (std::size_t k = 4; k < h.size(); ++k)
+                out << (k > 4 ? "," : "") << Number(h[k], true);
+            out << "]}";
+        } else {
+            out << names[c] << ": min " << Number(mn, false) << ", max " << Number(mx, false)
+                << ", average " << Number(avg, false) << ", median " << Number(med, false) << "\n";
+        }
+    }
+    if (o.Json)
+        out << "}\n";
     return ceSuccess;
 }
 
@@ -322,6 +470,14 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
             return RunInfo(o, out, err);
         if (command == "convert")
             return RunConvert(o, err);
+        if (command == "apply")
+            return RunApply(o, err);
+        if (command == "histogram")
+            return RunHistogram(o, out, err);
+        if (command == "ops") {
+            out << DescribeOperations();
+            return ceSuccess;
+        }
         throw TUsageError("unknown command \"" + command + "\"");
     } catch (const TUsageError& e) {
         err << "lumivex-cli: " << e.Message << "\n(see lumivex-cli --help)\n";

@@ -1,0 +1,247 @@
+#include "adjust/HistogramHdr.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "adjust/ColorAdjust.h"
+#include "adjust/ToneCurve.h"
+
+namespace lumivex {
+
+THistogram HistLuminosity;
+THistogram HistRed;
+THistogram HistGreen;
+THistogram HistBlue;
+
+namespace {
+
+constexpr std::size_t StatEntries = 4;
+
+THistogram* const AllHistograms[] = {&HistLuminosity, &HistRed, &HistGreen, &HistBlue};
+
+TBmpHdr& Ramp()
+{
+    static TBmpHdr ramp;
+    return ramp;
+}
+
+float ChannelValue(const TColorHdr& p, std::uint8_t channel)
+{
+    switch (channel) {
+        case 1:
+            return p.R;
+        case 2:
+            return p.G;
+        case 3:
+            return p.B;
+        default:
+            return LuminosityHdr(p);
+    }
+}
+
+}  // namespace
+
+void SetHistogramBins(std::uint16_t bins)
+{
+    for (THistogram* h : AllHistograms) {
+        if (bins == 0)
+            THistogram().swap(*h);
+        else if (h->size() != bins + StatEntries)
+            h->assign(bins + StatEntries, 0.0f);
+    }
+}
+
+std::uint16_t GetHistogramBins()
+{
+    return HistLuminosity.size() > StatEntries
+               ? static_cast<std::uint16_t>(HistLuminosity.size() - StatEntries)
+               : 0;
+}
+
+void ResetHistogram(THistogram& histogram)
+{
+    std::fill(histogram.begin(), histogram.end(), 0.0f);
+    if (!histogram.empty())
+        histogram[0] = 1.0f;
+}
+
+void AddHistogramValue(THistogram& histogram, float value)
+{
+    if (histogram.size() <= StatEntries)
+        return;
+    const std::size_t bins = histogram.size() - StatEntries;
+    // NaN would otherwise give an index far outside the array.
+    const float v = std::isnan(value) ? 0.0f : std::max(std::min(value, 1.0f), 0.0f);
+    if (v < histogram[0])
+        histogram[0] = v;
+    if (v > histogram[1])
+        histogram[1] = v;
+    histogram[2] = histogram[2] + v;
+    const auto p = static_cast<float>(static_cast<double>(bins - 1) * v + 4.0);
+    const auto k = std::min(static_cast<std::size_t>(p), histogram.size() - 1);
+    const float f = p - static_cast<float>(static_cast<std::size_t>(p));
+    histogram[k] = histogram[k] + (1.0f - f);
+    if (f > 0.0f && k + 1 < histogram.size())
+        histogram[k + 1] = histogram[k + 1] + f;
+}
+
+void ComputeHistograms(const TBmpHdr* image, TRect rect, std::int32_t maxSize)
+{
+    if (image == nullptr || image->IsEmpty() || maxSize <= 0)
+        return;
+    const double width = image->Width();
+    const double height = image->Height();
+    const double r = std::max(width / maxSize, height / maxSize);
+    const double w = std::clamp(std::nearbyint(width / r), 1.0, static_cast<double>(maxSize));
+    const double h = std::clamp(std::nearbyint(height / r), 1.0, static_cast<double>(maxSize));
+    const auto stepY = static_cast<std::uint16_t>(std::ceil(height / h));
+    const auto stepX = static_cast<std::uint16_t>(std::ceil(width / w));
+    AccumulateHistograms(image, rect, stepX, stepY);
+}
+
+void AccumulateHistograms(const TBmpHdr* image, TRect rect, std::uint16_t stepX,
+                          std::uint16_t stepY)
+{
+    if (!ClipRectHdr(image, rect))
+        return;
+    for (THistogram* h : AllHistograms)
+        ResetHistogram(*h);
+    const std::int32_t sx = std::max<std::int32_t>(stepX, 1);
+    const std::int32_t sy = std::max<std::int32_t>(stepY, 1);
+    // Divided by the number of values actually counted: a quotient of the region's size by the
+    // steps can exceed it, which would put a white image's average above its maximum.
+    std::int64_t count = 0;
+    for (std::int32_t y = rect.Top; y < rect.Bottom; y += sy) {
+        const TRawHdr& row = image->Pixels[static_cast<std::size_t>(y)];
+        for (std::int32_t x = rect.Left; x < rect.Right; x += sx) {
+            const TColorHdr& p = row[static_cast<std::size_t>(x)];
+            AddHistogramValue(HistLuminosity, LuminosityHdr(p));
+            AddHistogramValue(HistBlue, p.B);
+            AddHistogramValue(HistGreen, p.G);
+            AddHistogramValue(HistRed, p.R);
+            ++count;
+        }
+    }
+    const auto n = static_cast<float>(count);
+    for (THistogram* h : AllHistograms) {
+        if (h->size() <= StatEntries)
+            continue;
+        THistogram& hist = *h;
+        hist[2] = hist[2] / n;
+        const std::size_t bins = hist.size() - StatEntries;
+        const double half = static_cast<double>(n) / 2.0;
+        double total = 0.0;
+        for (std::size_t k = 0; k < bins; ++k) {
+            total += hist[StatEntries + k];
+            if (total >= half) {
+                hist[3] = static_cast<float>(static_cast<double>(k) / static_cast<double>(bins));
+                break;
+            }
+        }
+    }
+}
+
+const THistogram& HistogramOf(std::uint8_t channel)
+{
+    switch (channel) {
+        case 1:
+            return HistRed;
+        case 2:
+            return HistGreen;
+        case 3:
+            return HistBlue;
+        default:
+            return HistLuminosity;
+    }
+}
+
+void GetHistogramStats(std::uint8_t channel, float& minimum, float& maximum, float& average,
+                       float& median)
+{
+    const THistogram& h = HistogramOf(channel);
+    if (h.size() < StatEntries) {
+        minimum = maximum = average = median = 0.0f;
+        return;
+    }
+    minimum = h[0];
+    maximum = h[1];
+    average = h[2];
+    median = h[3];
+}
+
+float LevelsValue(float x, float e, float inLow, float inHigh, float outLow, float outHigh)
+{
+    if (!(x > inLow))
+        return outLow;
+    if (x >= inHigh)
+        return outHigh;
+    const auto in = static_cast<float>(static_cast<double>(inHigh) - inLow);
+    const auto out = static_cast<float>(static_cast<double>(outHigh) - outLow);
+    return static_cast<float>(
+        outLow + static_cast<double>(out) *
+                     PowerHdr(static_cast<float>((static_cast<double>(x) - inLow) / in), e));
+}
+
+namespace {
+
+bool IsNeutral(const TLevels& l)
+{
+    return l.Gamma == 1.0f && l.InLow <= 0.0f && l.InHigh >= 1.0f && l.OutLow <= 0.0f &&
+           l.OutHigh >= 1.0f;
+}
+
+bool IsValid(const TLevels& l) { return l.InLow < l.InHigh && l.OutLow < l.OutHigh; }
+
+}  // namespace
+
+void ChannelLevelsHdr(TBmpHdr* image, TRect rect, const TLevels& blue, const TLevels& green,
+                      const TLevels& red)
+{
+    if (blue.Gamma == 0.0f || green.Gamma == 0.0f || red.Gamma == 0.0f)
+        return;
+    if (IsNeutral(blue) && IsNeutral(green) && IsNeutral(red))
+        return;
+    if (!IsValid(blue) || !IsValid(green) || !IsValid(red))
+        return;
+    TLevels l[3] = {blue, green, red};
+    for (TLevels& c : l)
+        c.Gamma = static_cast<float>(1.0 / c.Gamma);
+    ForEachPixelHdr(image, rect, [&l](TColorHdr& p) {
+        p.B = LevelsValue(p.B, l[0].Gamma, l[0].InLow, l[0].InHigh, l[0].OutLow, l[0].OutHigh);
+        p.G = LevelsValue(p.G, l[1].Gamma, l[1].InLow, l[1].InHigh, l[1].OutLow, l[1].OutHigh);
+        p.R = LevelsValue(p.R, l[2].Gamma, l[2].InLow, l[2].InHigh, l[2].OutLow, l[2].OutHigh);
+    });
+}
+
+void LevelsHdr(TBmpHdr* image, TRect rect, const TLevels& levels)
+{
+    ChannelLevelsHdr(image, rect, levels, levels, levels);
+}
+
+TBmpHdr* TransferRamp(std::int32_t width)
+{
+    TBmpHdr& ramp = Ramp();
+    if (width <= 0 || width > MaxImageSide) {
+        ramp.Clear();
+        return nullptr;
+    }
+    ramp.SetSize(width, 1, clNoneHdr);
+    const double last = width > 1 ? width - 1 : 1;
+    for (std::int32_t x = 0; x < width; ++x)
+        ramp.Pixels[0][static_cast<std::size_t>(x)] = GrayHdr(static_cast<float>(x / last), 1.0f);
+    return &ramp;
+}
+
+std::vector<float> TransferCurve(const TBmpHdr& ramp, std::uint8_t channel, std::int32_t top,
+                                 std::int32_t height)
+{
+    std::vector<float> ys;
+    if (ramp.IsEmpty())
+        return ys;
+    const double span = height - 1;
+    for (const TColorHdr& p : ramp.Pixels[0])
+        ys.push_back(static_cast<float>(top + span - span * ChannelValue(p, channel)));
+    return ys;
+}
+
+}  // namespace lumivex

@@ -1,0 +1,287 @@
+#include "cli/Operations.h"
+
+#include <charconv>
+#include <cmath>
+#include <sstream>
+#include <stdexcept>
+
+#include "adjust/ColorAdjust.h"
+#include "adjust/HistogramHdr.h"
+#include "adjust/ToneAdjust.h"
+#include "adjust/ToneCurve.h"
+
+namespace lumivex {
+namespace {
+
+TParamSpec Float(const std::string& key, double min, double max, double def)
+{
+    return TParamSpec{key, TParamType::ptFloat, min, max, {def}};
+}
+
+TParamSpec Int(const std::string& key, double min, double max, double def)
+{
+    return TParamSpec{key, TParamType::ptInt, min, max, {def}};
+}
+
+std::vector<TParamSpec> PerChannel(const std::string& stem, double min, double max, double def)
+{
+    return {Float(stem + "b", min, max, def), Float(stem + "g", min, max, def),
+            Float(stem + "r", min, max, def)};
+}
+
+std::vector<TParamSpec> LevelsParams(const std::string& suffix)
+{
+    return {Float("gamma" + suffix, 0.2, 5.0, 1.0), Float("inlow" + suffix, 0.0, 1.0, 0.0),
+            Float("inhigh" + suffix, 0.0, 1.0, 1.0), Float("outlow" + suffix, 0.0, 1.0, 0.0),
+            Float("outhigh" + suffix, 0.0, 1.0, 1.0)};
+}
+
+TLevels LevelsOf(const TOpArgs& a, const std::string& suffix)
+{
+    return TLevels{a.F("gamma" + suffix), a.F("inlow" + suffix), a.F("inhigh" + suffix),
+                   a.F("outlow" + suffix), a.F("outhigh" + suffix)};
+}
+
+std::vector<TOperationSpec> BuildTable()
+{
+    std::vector<TParamSpec> channelLevels;
+    for (const char* c : {"b", "g", "r"})
+        for (const TParamSpec& p : LevelsParams(c))
+            channelLevels.push_back(p);
+    // Ranges are those the editor's dialogs can produce.
+    return {
+        {"shifttopositive",
+         "raise B, G, R so that the smallest value is 0",
+         {},
+         [](TBmpHdr& im, const TOpArgs& a) { im.ShiftToPositive(a.Rect); }},
+        {"tonemap",
+         "global tone mapping (0 linear, 1 gamma 2.2, 2 Reinhard, 3 Jim & Richard)",
+         {Int("method", 0, 3, 0), Int("exposure", -8, 8, 0)},
+         [](TBmpHdr& im, const TOpArgs& a) {
+             ToneMapHdr(&im, static_cast<std::uint8_t>(a.I("method")),
+                        static_cast<std::int8_t>(a.I("exposure")), a.Rect);
+         }},
+        {"offset",
+         "add to B, G, R, clamped",
+         {Float("offset", -0.5, 0.5, 0.0)},
+         [](TBmpHdr& im, const TOpArgs& a) { OffsetHdr(&im, a.Rect, a.F("offset")); }},
+        {"brightness", "brightness per channel, clamped", PerChannel("amount", -2.0, 2.0, 0.0),
+         [](TBmpHdr& im, const TOpArgs& a) {
+             BrightnessHdr(&im, a.Rect, a.F("amountb"), a.F("amountg"), a.F("amountr"));
+         }},
+        {"contrast",
+         "contrast about mid-grey, clamped",
+         {Float("amount", -1.0, 1.0, 0.0)},
+         [](TBmpHdr& im, const TOpArgs& a) { ContrastHdr(&im, a.Rect, a.F("amount")); }},
+        {"contrastchannels", "contrast per channel, clamped", PerChannel("amount", -1.0, 1.0, 0.0),
+         [](TBmpHdr& im, const TOpArgs& a) {
+             ContrastChannelsHdr(&im, a.Rect, a.F("amountb"), a.F("amountg"), a.F("amountr"));
+         }},
+        {"gamma", "gamma per channel (above 1 brightens)", PerChannel("gamma", 0.04, 25.0, 1.0),
+         [](TBmpHdr& im, const TOpArgs& a) {
+             GammaHdr(&im, a.Rect, a.F("gammab"), a.F("gammag"), a.F("gammar"));
+         }},
+        {"scurve", "S-shaped contrast per channel", PerChannel("power", 0.04, 25.0, 1.0),
+         [](TBmpHdr& im, const TOpArgs& a) {
+             SCurveHdr(&im, a.Rect, a.F("powerb"), a.F("powerg"), a.F("powerr"));
+         }},
+        {"levelslinear",
+         "linear levels of the values in low..high",
+         {Float("low", 0.0, 1.0, 0.0), Float("high", 0.0, 1.0, 1.0), Float("pivot", 0.0, 1.0, 0.0),
+          Float("amount", -1.0, 1.0, 0.0)},
+         [](TBmpHdr& im, const TOpArgs& a) {
+             LevelsLinearHdr(&im, a.Rect, a.F("low"), a.F("high"), a.F("pivot"), a.F("amount"));
+         }},
+        {"levelscurve",
+         "curved levels of the values in low..high",
+         {Float("low", 0.0, 1.0, 0.0), Float("high", 0.0, 1.0, 1.0), Float("pivot", 0.0, 1.0, 1.0),
+          Float("exponent", 0.2, 5.0, 1.0)},
+         [](TBmpHdr& im, const TOpArgs& a) {
+             LevelsCurveHdr(&im, a.Rect, a.F("low"), a.F("high"), a.F("pivot"), a.F("exponent"));
+         }},
+        {"saturation",
+         "saturation, clamped",
+         {Float("amount", -1.0, 1.0, 0.0)},
+         [](TBmpHdr& im, const TOpArgs& a) { SaturationHdr(&im, a.Rect, a.F("amount")); }},
+        {"saturationchannels", "saturation per channel, clamped",
+         PerChannel("amount", -1.0, 1.0, 0.0),
+         [](TBmpHdr& im, const TOpArgs& a) {
+             SaturationChannelsHdr(&im, a.Rect, a.F("amountb"), a.F("amountg"), a.F("amountr"));
+         }},
+        {"hue",
+         "rotate hues by a fraction of the circle",
+         {Float("shift", -0.5, 0.5, 0.0)},
+         [](TBmpHdr& im, const TOpArgs& a) { HueHdr(&im, a.Rect, a.F("shift")); }},
+        {"grayscale",
+         "grey by rule (0 luminosity, 1 average, 2 minimum, 3 maximum, 4 blue, 5 green, 6 red)",
+         {Int("mode", 0, 6, 0)},
+         [](TBmpHdr& im, const TOpArgs& a) {
+             GrayscaleHdr(&im, a.Rect, static_cast<std::uint8_t>(a.I("mode")));
+         }},
+        {"fillrectmode",
+         "coloured layer (mode 0 normal, 1 addition, 2 subtract)",
+         {TParamSpec{"color", TParamType::ptColor, 0.0, 1.0, {1.0, 1.0, 1.0, 1.0}},
+          Int("mode", 0, 2, 0), Float("opacity", 0.0, 1.0, 0.5)},
+         [](TBmpHdr& im, const TOpArgs& a) {
+             const std::vector<double>& c = a.Values.at("color");
+             FillRectModeHdr(ColorHdr(static_cast<float>(c[0]), static_cast<float>(c[1]),
+                                      static_cast<float>(c[2]), static_cast<float>(c[3])),
+                             &im, a.Rect, static_cast<std::uint8_t>(a.I("mode")), a.F("opacity"));
+         }},
+        {"negative",
+         "B, G, R := 1 - value",
+         {},
+         [](TBmpHdr& im, const TOpArgs& a) { NegativeHdr(&im, a.Rect); }},
+        {"setalpha",
+         "set alpha to a constant",
+         {Float("value", 0.0, 1.0, 1.0)},
+         [](TBmpHdr& im, const TOpArgs& a) { SetAlphaHdr(&im, a.Rect, a.F("value")); }},
+        {"levels", "levels with the same settings for B, G, R", LevelsParams(""),
+         [](TBmpHdr& im, const TOpArgs& a) { LevelsHdr(&im, a.Rect, LevelsOf(a, "")); }},
+        {"channellevels", "levels per channel (keys end in b, g, r)", channelLevels,
+         [](TBmpHdr& im, const TOpArgs& a) {
+             ChannelLevelsHdr(&im, a.Rect, LevelsOf(a, "b"), LevelsOf(a, "g"), LevelsOf(a, "r"));
+         }},
+        {"normalize",
+         "stretch B, G, R to 0..1",
+         {},
+         [](TBmpHdr& im, const TOpArgs& a) { im.Normalize(a.Rect); }},
+        {"normalizechannels",
+         "stretch each channel to 0..1",
+         {},
+         [](TBmpHdr& im, const TOpArgs& a) { im.NormalizeChannels(a.Rect); }},
+    };
+}
+
+std::string RangeText(const TParamSpec& p)
+{
+    std::ostringstream s;
+    s << p.Min << ".." << p.Max;
+    return s.str();
+}
+
+std::vector<double> ParseNumbers(const std::string& op, const std::string& key,
+                                 const std::string& text, std::size_t count, bool integer)
+{
+    std::vector<double> values;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t comma = text.find(',', start);
+        const std::string part =
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        double v = 0.0;
+        const char* end = part.data() + part.size();
+        const auto [ptr, ec] = std::from_chars(part.data(), end, v);
+        if (part.empty() || ec != std::errc() || ptr != end || !std::isfinite(v) ||
+            (integer && v != std::trunc(v)))
+            throw std::invalid_argument(op + ": " + key + "=\"" + text + "\" is not " +
+                                        (count > 1 ? std::to_string(count) + " numbers"
+                                                   : (integer ? "a whole number" : "a number")));
+        values.push_back(v);
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    if (values.size() != count)
+        throw std::invalid_argument(op + ": " + key + " needs " + std::to_string(count) +
+                                    " comma-separated numbers");
+    return values;
+}
+
+// Keys and values are separated by commas too (colours and rectangles hold commas), so a key
+// starts at every "name=" piece.
+std::vector<std::pair<std::string, std::string>> SplitPairs(const std::string& op,
+                                                            const std::string& text)
+{
+    std::vector<std::pair<std::string, std::string>> pairs;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find(',', pos);
+        std::string piece =
+            text.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+        const std::size_t eq = piece.find('=');
+        if (eq == std::string::npos) {
+            if (pairs.empty())
+                throw std::invalid_argument(op + ": \"" + piece + "\" is not key=value");
+            pairs.back().second += "," + piece;
+        } else {
+            pairs.emplace_back(piece.substr(0, eq), piece.substr(eq + 1));
+        }
+        if (end == std::string::npos)
+            break;
+        pos = end + 1;
+    }
+    return pairs;
+}
+
+}  // namespace
+
+const std::vector<TOperationSpec>& OperationTable()
+{
+    static const std::vector<TOperationSpec> table = BuildTable();
+    return table;
+}
+
+TOperation ParseOperation(const std::string& word)
+{
+    const std::size_t colon = word.find(':');
+    const std::string name = word.substr(0, colon);
+    TOperation op;
+    for (const TOperationSpec& spec : OperationTable())
+        if (spec.Name == name)
+            op.Spec = &spec;
+    if (op.Spec == nullptr)
+        throw std::invalid_argument("unknown operation \"" + name + "\" (see lumivex-cli ops)");
+    for (const TParamSpec& p : op.Spec->Params)
+        op.Args.Values[p.Key] = p.Default;
+    if (colon == std::string::npos)
+        return op;
+    for (const auto& [key, text] : SplitPairs(name, word.substr(colon + 1))) {
+        if (key == "rect") {
+            const std::vector<double> r = ParseNumbers(name, key, text, 4, true);
+            for (const double v : r)
+                if (std::fabs(v) > 1.0e9)
+                    throw std::invalid_argument(name + ": rect value out of range");
+            op.Args.Rect = TRect{static_cast<std::int32_t>(r[0]), static_cast<std::int32_t>(r[1]),
+                                 static_cast<std::int32_t>(r[2]), static_cast<std::int32_t>(r[3])};
+            continue;
+        }
+        const TParamSpec* spec = nullptr;
+        for (const TParamSpec& p : op.Spec->Params)
+            if (p.Key == key)
+                spec = &p;
+        if (spec == nullptr)
+            throw std::invalid_argument(name + ": unknown key \"" + key + "\"");
+        const std::size_t count = spec->Type == TParamType::ptColor ? 4 : 1;
+        const std::vector<double> values =
+            ParseNumbers(name, key, text, count, spec->Type == TParamType::ptInt);
+        for (const double v : values)
+            if (v < spec->Min || v > spec->Max)
+                throw std::invalid_argument(name + ": " + key + "=" + text + " is outside " +
+                                            RangeText(*spec));
+        op.Args.Values[key] = values;
+    }
+    return op;
+}
+
+std::string DescribeOperations()
+{
+    std::ostringstream s;
+    for (const TOperationSpec& op : OperationTable()) {
+        s << op.Name << ": " << op.Summary << "\n";
+        for (const TParamSpec& p : op.Params) {
+            s << "    " << p.Key << " "
+              << (p.Type == TParamType::ptInt
+                      ? "int"
+                      : (p.Type == TParamType::ptColor ? "color R,G,B,A" : "float"))
+              << " " << RangeText(p) << " default ";
+            for (std::size_t i = 0; i < p.Default.size(); ++i)
+                s << (i ? "," : "") << p.Default[i];
+            s << "\n";
+        }
+        s << "    rect L,T,R,B (default: the whole image)\n";
+    }
+    return s.str();
+}
+
+}  // namespace lumivex
