@@ -376,6 +376,10 @@ int RunApply(const TOptions& o, std::ostream& err)
         outputs.push_back(
             (std::filesystem::path(*o.OutDir) / (p.stem().string() + o.Suffix + ext)).string());
         formats.push_back(CheckOutputName(o, outputs.back()));
+        // Two inputs must never silently write one output.
+        for (std::size_t j = 0; j + 1 < outputs.size(); ++j)
+            if (outputs[j] == outputs.back())
+                throw TUsageError(inputs[j] + " and " + in + " would both write " + outputs[j]);
     }
     int failed = 0;
     for (std::size_t i = 0; i < inputs.size(); ++i) {

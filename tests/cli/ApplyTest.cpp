@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "TestData.h"
+#include "cli/Cli.h"
+#include "cli/Operations.h"
+#include "core/BmpHdr.h"
+#include "io/FreeHdr.h"
+#include "io/IsolatedLoad.h"
+
+using namespace lumivex;
+using lumivex::test::TestDataPath;
+using lumivex::test::TTempDir;
+
+namespace {
+
+struct TRun {
+    int Code;
+    std::string Out;
+    std::string Err;
+};
+
+TRun RunTool(const std::vector<std::string>& args)
+{
+    std::ostringstream out;
+    std::ostringstream err;
+    const int code = RunCli(args, out, err);
+    return TRun{code, out.str(), err.str()};
+}
+
+TBmpHdr Load(const std::string& name)
+{
+    TBmpHdr image;
+    TImageInfo info;
+    EXPECT_TRUE(LoadImageFile(name, &image, info)) << name;
+    return image;
+}
+
+}  // namespace
+
+TEST(ParseOperation, ReadsKeysColoursAndRegionsWithDefaults)
+{
+    const TOperation tone = ParseOperation("tonemap:method=2,exposure=-4");
+    EXPECT_EQ(tone.Spec->Name, "tonemap");
+    EXPECT_EQ(tone.Args.I("method"), 2);
+    EXPECT_EQ(tone.Args.I("exposure"), -4);
+    EXPECT_EQ(tone.Args.Rect, MaxRectHdr);
+
+    const TOperation fill = ParseOperation("fillrectmode:color=1,0.5,0,1,rect=1,2,3,4");
+    EXPECT_EQ(fill.Args.Values.at("color"), (std::vector<double>{1.0, 0.5, 0.0, 1.0}));
+    EXPECT_EQ(fill.Args.Rect, (TRect{1, 2, 3, 4}));
+    EXPECT_EQ(fill.Args.F("opacity"), 0.5f);  // default
+    EXPECT_EQ(fill.Args.I("mode"), 0);
+
+    EXPECT_EQ(ParseOperation("negative").Spec->Name, "negative");
+    EXPECT_EQ(ParseOperation("gamma:gammag=2").Args.F("gammab"), 1.0f);
+}
+
+TEST(ParseOperation, RefusesUnknownNamesKeysBadNumbersAndOutOfRangeValues)
+{
+    auto message = [](const std::string& word) {
+        try {
+            ParseOperation(word);
+        } catch (const std::invalid_argument& e) {
+            return std::string(e.what());
+        }
+        return std::string("accepted");
+    };
+    EXPECT_NE(message("blurr").find("unknown operation"), std::string::npos);
+    EXPECT_NE(message("offset:ofset=0.1").find("unknown key \"ofset\""), std::string::npos);
+    EXPECT_NE(message("offset:offset=abc").find("offset"), std::string::npos);
+    EXPECT_NE(message("offset:offset=0.6").find("outside -0.5..0.5"), std::string::npos);
+    EXPECT_NE(message("tonemap:method=1.5").find("whole number"), std::string::npos);
+    EXPECT_NE(message("tonemap:exposure=9").find("exposure"), std::string::npos);
+    EXPECT_NE(message("fillrectmode:color=1,0,0").find("4"), std::string::npos);
+    EXPECT_NE(message("negative:rect=0,0,2").find("rect"), std::string::npos);
+    EXPECT_NE(message("offset:offset=nan").find("not a number"), std::string::npos);
+    EXPECT_NE(message("offset:0.1").find("key=value"), std::string::npos);
+}
+
+TEST(ParseOperation, EveryOperationRunsWithItsDefaultsOnAnImage)
+{
+    for (const TOperationSpec& spec : OperationTable()) {
+        TBmpHdr image;
+        image.SetSize(3, 2, ColorHdr(0.25f, 0.5f, 0.75f, 1.0f));
+        const TOperation op = ParseOperation(spec.Name);
+        op.Spec->Run(image, op.Args);
+        EXPECT_EQ(image.Width(), 3) << spec.Name;
+        EXPECT_EQ(image.Pixels[1][2].A, 1.0f) << spec.Name;  // no default touches alpha
+    }
+    EXPECT_NE(RunTool({"ops"}).Out.find("channellevels"), std::string::npos);
+}
+
+TEST(RunCliApply, RunsOperationsLeftToRightAndSavesLikeConvert)
+{
+    TTempDir dir;
+    const std::string out = dir.File("negative.exr");
+    // Two negatives cancel; the region limits the third to the top-left pixel.
+    const TRun run = RunTool({"apply", TestDataPath("probe/probe_float.exr"), out, "negative",
+                              "--exr-float", "negative", "negative:rect=0,0,1,1"});
+    ASSERT_EQ(run.Code, 0) << run.Err;
+    const TBmpHdr source = Load(TestDataPath("probe/probe_float.exr"));
+    const TBmpHdr result = Load(out);
+    ASSERT_EQ(result.Width(), source.Width());
+    EXPECT_EQ(result.Pixels[0][0].G, 1.0f - source.Pixels[0][0].G);  // 1 - 0.25
+    EXPECT_EQ(result.Pixels[2][4].R, source.Pixels[2][4].R);         // 5.0 survives twice
+}
+
+TEST(RunCliApply, BadOperationsAreUsageErrorsAndWriteNothing)
+{
+    TTempDir dir;
+    const std::string out = dir.File("out.png");
+    const std::string in = TestDataPath("probe/probe_rgb8.png");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"apply", in, out, "offset:offset=2"},
+          std::vector<std::string>{"apply", in, out, "nosuchop"},
+          std::vector<std::string>{"apply", in, out},
+          std::vector<std::string>{"apply", in, dir.File("out.xyz"), "negative"}}) {
+        const TRun run = RunTool(args);
+        EXPECT_EQ(run.Code, 2) << args.back();
+        EXPECT_FALSE(run.Err.empty());
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
+}
+
+TEST(RunCliApply, BatchGoesOnPastAFailingFileAndReportsIt)
+{
+    TTempDir dir;
+    const TRun run =
+        RunTool({"apply", "--out-dir", dir.Path().string(), "--format", "png",
+                 TestDataPath("probe/probe_rgb8.png"), TestDataPath("bad/zero_bytes.png"),
+                 TestDataPath("ldr/bmp24_3x5.bmp"), "--", "negative", "grayscale:mode=3"});
+    EXPECT_EQ(run.Code, 1);
+    EXPECT_NE(run.Err.find("zero_bytes.png"), std::string::npos);
+    EXPECT_NE(run.Err.find("2 of 3 files done"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(dir.File("probe_rgb8_HD.png")));
+    EXPECT_TRUE(std::filesystem::exists(dir.File("bmp24_3x5_HD.png")));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("zero_bytes_HD.png")));
+    const TBmpHdr grey = Load(dir.File("bmp24_3x5_HD.png"));
+    EXPECT_EQ(grey.Pixels[0][0].B, grey.Pixels[0][0].R);
+
+    EXPECT_EQ(RunTool({"apply", "--out-dir", dir.Path().string(), "negative"}).Code, 2);
+    // Two inputs that would write one output are refused before anything is written.
+    TTempDir other;
+    const TRun clash = RunTool({"apply", "--out-dir", other.Path().string(), "--format", "png",
+                                TestDataPath("probe/probe_rgb8.png"),
+                                TestDataPath("probe/probe_rgb8.bmp"), "--", "negative"});
+    EXPECT_EQ(clash.Code, 2);
+    EXPECT_TRUE(std::filesystem::is_empty(other.Path()));
+}
+
+TEST(RunCliHistogram, PrintsTheFourChannelsAndTheBinsInJson)
+{
+    // A black-and-white probe is not needed: a 1x1 PNG has one value per channel.
+    const TRun run = RunTool({"histogram", TestDataPath("ldr/png_rgb8_1x1.png"), "--bins", "4"});
+    ASSERT_EQ(run.Code, 0) << run.Err;
+    for (const char* name : {"luminosity:", "red:", "green:", "blue:"})
+        EXPECT_NE(run.Out.find(name), std::string::npos) << name;
+
+    const TRun json =
+        RunTool({"histogram", TestDataPath("probe/probe_rgb8.png"), "--json", "--bins", "8"});
+    ASSERT_EQ(json.Code, 0) << json.Err;
+    EXPECT_NE(json.Out.find("\"bins\":["), std::string::npos);
+    EXPECT_EQ(RunTool({"histogram", TestDataPath("probe/probe_rgb8.png"), "--rect", "1,2"}).Code,
+              2);
+    EXPECT_EQ(RunTool({"histogram", TestDataPath("bad/zero_bytes.png")}).Code, 1);
+}
