@@ -1,6 +1,8 @@
 #include "io/FreeHdr.h"
 
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -40,6 +42,36 @@ float ReadWord(const std::uint8_t* p)
 }
 
 void WriteFloat(std::uint8_t* p, float v) { std::memcpy(p, &v, sizeof v); }
+
+// FreeImage's own file writer ignores failed writes (PNG and TIFF then report success over a
+// truncated file, and the temporary file would replace a good one); these callbacks remember
+// the first failure.
+struct TCheckedFile {
+    std::FILE* File = nullptr;
+    int Error = 0;
+};
+
+unsigned ReadChecked(void* buffer, unsigned size, unsigned count, void* handle)
+{
+    auto* f = static_cast<TCheckedFile*>(handle);
+    return static_cast<unsigned>(std::fread(buffer, size, count, f->File));
+}
+
+unsigned WriteChecked(void* buffer, unsigned size, unsigned count, void* handle)
+{
+    auto* f = static_cast<TCheckedFile*>(handle);
+    const std::size_t written = std::fwrite(buffer, size, count, f->File);
+    if (written != count && f->Error == 0)
+        f->Error = errno != 0 ? errno : EIO;
+    return static_cast<unsigned>(written);
+}
+
+int SeekChecked(void* handle, long offset, int origin)
+{
+    return std::fseek(static_cast<TCheckedFile*>(handle)->File, offset, origin);
+}
+
+long TellChecked(void* handle) { return std::ftell(static_cast<TCheckedFile*>(handle)->File); }
 
 bool CheckSaveImage(const TBmpHdr* image)
 {
@@ -298,9 +330,23 @@ bool TBmpFree::LoadFromFile(const std::string& fileName, int flags,
     }
     if (onHeader && !onHeader(headerWidth, headerHeight))
         return false;
+    // The stored samples, not a display rendering: without the flag FreeImage re-encodes PNGs
+    // whose gAMA is not 1/2.2 for a 2.2 screen.
+    if (format == FIF_PNG)
+        flags |= PNG_IGNOREGAMMA;
+    // FreeImage's default JPEG decode is its fast one (integer IDCT, no smooth chroma
+    // upsampling); the accurate one is libjpeg's default and what the platform path gives.
+    if (format == FIF_JPEG)
+        flags |= JPEG_ACCURATE;
     m_handle = api->Load(format, fileName.c_str(), flags);
     if (m_handle == nullptr) {
         SetFileStatus(TFileErrorCode::feCorrupt, FreeImageReason("the file cannot be decoded"));
+        return false;
+    }
+    // FreeImage puts the first stored row of a PFM on top, but PFM stores the bottom row first.
+    if (format == FIF_PFM && api->FlipVertical(m_handle) == 0) {
+        Unload();
+        SetFileStatus(TFileErrorCode::feOutOfMemory, "cannot turn the PFM image upright");
         return false;
     }
     return true;
@@ -323,8 +369,25 @@ bool TBmpFree::SaveToFile(int format, const std::string& fileName, int flags) co
         SetFileStatus(TFileErrorCode::feNoWriter, "the format cannot store this kind of image");
         return false;
     }
-    if (Api().Save(format, m_handle, fileName.c_str(), flags) == 0) {
+    TCheckedFile file;
+    file.File = std::fopen(fileName.c_str(), "w+b");
+    if (file.File == nullptr) {
+        SetFileStatus(TFileErrorCode::feWriteFailed,
+                      std::string("cannot create the file: ") + std::strerror(errno));
+        return false;
+    }
+    TFreeImageIO io{ReadChecked, WriteChecked, SeekChecked, TellChecked};
+    errno = 0;
+    const bool saved = Api().SaveToHandle(format, m_handle, &io, &file, flags) != 0;
+    if (std::fclose(file.File) != 0 && file.Error == 0)
+        file.Error = errno != 0 ? errno : EIO;
+    if (!saved) {
         SetFileStatus(TFileErrorCode::feWriteFailed, FreeImageReason("write failed"));
+        return false;
+    }
+    if (file.Error != 0) {
+        SetFileStatus(TFileErrorCode::feWriteFailed,
+                      std::string("write failed: ") + std::strerror(file.Error));
         return false;
     }
     return true;

@@ -54,6 +54,7 @@ std::optional<TFreeImageApi> LoadApi(void* h)
         Bind(h, api.FIFSupportsExportBPP, "FreeImage_FIFSupportsExportBPP") &&
         Bind(h, api.FIFSupportsNoPixels, "FreeImage_FIFSupportsNoPixels") &&
         Bind(h, api.Load, "FreeImage_Load") && Bind(h, api.Save, "FreeImage_Save") &&
+        Bind(h, api.SaveToHandle, "FreeImage_SaveToHandle") &&
         Bind(h, api.Unload, "FreeImage_Unload") && Bind(h, api.AllocateT, "FreeImage_AllocateT") &&
         Bind(h, api.GetImageType, "FreeImage_GetImageType") &&
         Bind(h, api.GetBPP, "FreeImage_GetBPP") && Bind(h, api.GetWidth, "FreeImage_GetWidth") &&
@@ -63,6 +64,7 @@ std::optional<TFreeImageApi> LoadApi(void* h)
         Bind(h, api.HasPixels, "FreeImage_HasPixels") &&
         Bind(h, api.ConvertTo24Bits, "FreeImage_ConvertTo24Bits") &&
         Bind(h, api.ConvertTo32Bits, "FreeImage_ConvertTo32Bits") &&
+        Bind(h, api.FlipVertical, "FreeImage_FlipVertical") &&
         Bind(h, api.GetDotsPerMeterX, "FreeImage_GetDotsPerMeterX") &&
         Bind(h, api.GetDotsPerMeterY, "FreeImage_GetDotsPerMeterY") &&
         Bind(h, api.SetDotsPerMeterX, "FreeImage_SetDotsPerMeterX") &&
@@ -81,8 +83,9 @@ const TFreeImageApi* FreeImageApi()
     std::lock_guard lock(g_mutex);
     if (!g_tried) {
         g_tried = true;
-        if (!g_libraryName.empty())
-            g_handle = ::dlopen(g_libraryName.c_str(), RTLD_NOW | RTLD_LOCAL);
+        // An empty name must not fall back to the handle of the previous library.
+        g_handle = g_libraryName.empty() ? nullptr
+                                         : ::dlopen(g_libraryName.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (g_handle != nullptr) {
             g_api = LoadApi(g_handle);
             if (g_api) {

@@ -22,6 +22,7 @@ enum : int {
     FIF_TIFF = 18,
     FIF_HDR = 26,
     FIF_EXR = 29,
+    FIF_PFM = 32,
 };
 enum : int {
     FIT_UNKNOWN = 0,
@@ -41,6 +42,16 @@ enum : int {
 constexpr int FIF_LOAD_NOPIXELS = 0x8000;
 constexpr int EXR_FLOAT = 0x0001;
 constexpr int JPEG_QUALITYSUPERB = 0x80;
+constexpr int PNG_IGNOREGAMMA = 0x0001;
+constexpr int JPEG_ACCURATE = 0x0002;
+
+/// FreeImage's stream callbacks (FreeImageIO); the handle is the caller's.
+struct TFreeImageIO {
+    unsigned (*ReadProc)(void* buffer, unsigned size, unsigned count, void* handle);
+    unsigned (*WriteProc)(void* buffer, unsigned size, unsigned count, void* handle);
+    int (*SeekProc)(void* handle, long offset, int origin);
+    long (*TellProc)(void* handle);
+};
 
 struct TFreeImageApi {
     int (*GetFileType)(const char* fileName, int size);
@@ -52,6 +63,7 @@ struct TFreeImageApi {
     FiBool (*FIFSupportsNoPixels)(int fif);
     FIBITMAP* (*Load)(int fif, const char* fileName, int flags);
     FiBool (*Save)(int fif, FIBITMAP* dib, const char* fileName, int flags);
+    FiBool (*SaveToHandle)(int fif, FIBITMAP* dib, TFreeImageIO* io, void* handle, int flags);
     void (*Unload)(FIBITMAP* dib);
     FIBITMAP* (*AllocateT)(int type, int width, int height, int bpp, unsigned redMask,
                            unsigned greenMask, unsigned blueMask);
@@ -64,6 +76,7 @@ struct TFreeImageApi {
     FiBool (*HasPixels)(FIBITMAP* dib);
     FIBITMAP* (*ConvertTo24Bits)(FIBITMAP* dib);
     FIBITMAP* (*ConvertTo32Bits)(FIBITMAP* dib);
+    FiBool (*FlipVertical)(FIBITMAP* dib);
     unsigned (*GetDotsPerMeterX)(FIBITMAP* dib);
     unsigned (*GetDotsPerMeterY)(FIBITMAP* dib);
     void (*SetDotsPerMeterX)(FIBITMAP* dib, unsigned res);
