@@ -10,6 +10,7 @@
 #include "core/Parallel.h"
 #include "io/FileStatus.h"
 #include "io/HeaderCheck.h"
+#include "io/PlatformHdr.h"
 #include "platform/SafeSave.h"
 
 namespace lumivex {
@@ -552,11 +553,32 @@ bool LoadBmpHdr(const std::string& fileName, TBmpHdr* image, TImageInfo& info)
     ClearFileStatus();
     ClearFreeImageMessage();
     TBmpFree free;
-    if (!free.LoadFromFile(fileName, 0)) {
-        image->Assign(nullptr);
+    if (free.LoadFromFile(fileName, 0))
+        return FreeToBmpHdr(free, image, info);
+    image->Assign(nullptr);
+    TBitmap bitmap;
+    bool transparent = false;
+    if (LastFileStatus().Code == TFileErrorCode::feTooLarge || !IsBmpFile(fileName) ||
+        !LoadBmpFallback(fileName, bitmap, transparent))
+        return false;
+    try {
+        image->SetWidth(bitmap.Width());
+        image->SetHeight(bitmap.Height());
+    } catch (const std::bad_alloc&) {
+        image->Clear();
+        SetFileStatus(TFileErrorCode::feOutOfMemory, "not enough memory for the image");
         return false;
     }
-    return FreeToBmpHdr(free, image, info);
+    const TFreeLayout layout = bitmap.PixelFormat() == TPixelFormat::pf32bit
+                                   ? TFreeLayout::flBitmap32
+                                   : TFreeLayout::flBitmap24;
+    for (std::int32_t y = 0; y < bitmap.Height(); ++y)
+        ConvertFreeRow(layout, bitmap.ScanLine(y),
+                       image->Pixels[static_cast<std::size_t>(y)].data(), image->Width());
+    info.DpiX = info.DpiY = 72.0f;
+    info.Transparent = transparent;
+    info.Kind = TImageKind::ikStandard;
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -244,7 +244,8 @@ public:
     {
         TBmpFree free;
         if (!free.LoadFromFile(fileName, 0, [this](int w, int h) { return OnHeader(w, h); }))
-            return false;
+            return LastFileStatus().Code != TFileErrorCode::feTooLarge && IsBmpFile(fileName) &&
+                   DecodeBmpFallback(fileName);
         const int type = free.GetImageType();
         m_control.Bpp = free.GetBPP();
         const TFreeLayout layout = PrepareForReading(free);
@@ -259,6 +260,27 @@ public:
         m_control.Transparent = free.IsTransparent() ? 1 : 0;
         m_control.DpcmX = free.GetDpcmX();
         m_control.DpcmY = free.GetDpcmY();
+        return true;
+    }
+
+    bool DecodeBmpFallback(const std::string& fileName)
+    {
+        TBitmap bitmap;
+        bool transparent = false;
+        if (!LoadBmpFallback(fileName, bitmap, transparent))
+            return false;
+        const bool alpha = bitmap.PixelFormat() == TPixelFormat::pf32bit;
+        if (m_control.Phase.load() < phDecoding && !OnHeader(bitmap.Width(), bitmap.Height()))
+            return false;
+        if (!OpenLines(bitmap.Width(), bitmap.Height(),
+                       alpha ? TFreeLayout::flBitmap32 : TFreeLayout::flBitmap24))
+            return false;
+        for (std::int32_t y = 0; y < bitmap.Height(); ++y)
+            PutLine(y, bitmap.ScanLine(y));
+        m_control.Bpp = alpha ? 32 : 24;
+        m_control.Type = FIT_BITMAP;
+        m_control.Transparent = transparent ? 1 : 0;
+        m_control.DpcmX = m_control.DpcmY = 72.0 / 2.54;
         return true;
     }
 

@@ -142,6 +142,46 @@ bool LoadPlatformBitmap(const std::string& fileName, TBitmap& bitmap)
     return ok;
 }
 
+bool IsBmpFile(const std::string& fileName)
+{
+    std::ifstream in(fileName, std::ios::binary);
+    char magic[2] = {};
+    in.read(magic, 2);
+    return in.gcount() == 2 && magic[0] == 'B' && magic[1] == 'M';
+}
+
+bool LoadBmpFallback(const std::string& fileName, TBitmap& bitmap, bool& transparent)
+{
+    std::vector<std::uint8_t> data;
+    if (!ReadWholeFile(fileName, data))
+        return false;
+    std::string error;
+    try {
+        if (!LoadBmpFromMemory(data, bitmap, error)) {
+            SetFileStatus(CodeForDecoderMessage(error), error);
+            return false;
+        }
+    } catch (const std::bad_alloc&) {
+        SetFileStatus(TFileErrorCode::feOutOfMemory, "not enough memory to decode the file");
+        return false;
+    }
+    transparent = false;
+    if (bitmap.PixelFormat() == TPixelFormat::pf32bit) {
+        bool anyAlpha = false;
+        for (std::int32_t y = 0; y < bitmap.Height() && !anyAlpha; ++y) {
+            const std::uint8_t* s = bitmap.ScanLine(y);
+            for (std::int32_t x = 0; x < bitmap.Width(); ++x)
+                anyAlpha = anyAlpha || s[4 * x + 3] != 0;
+        }
+        if (anyAlpha)
+            transparent = true;
+        else
+            bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+    }
+    ClearFileStatus();
+    return true;
+}
+
 void PlatformRowToHdr(const TBitmap& bitmap, std::int32_t y, TColorHdr* target)
 {
     const std::uint8_t* s = bitmap.ScanLine(y);

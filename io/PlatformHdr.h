@@ -22,6 +22,13 @@ bool ReadPlatformHeader(const std::string& fileName, std::int32_t& width, std::i
 /// Imports a bitmap as an opaque image (alpha 1.0 everywhere, as the platform path always did).
 void PlatformRowToHdr(const TBitmap& bitmap, std::int32_t y, TColorHdr* target);
 
+/// True when the file starts with the BMP signature.
+bool IsBmpFile(const std::string& fileName);
+/// FreeImage refuses some valid BMP files (V4 and V5 headers with alpha, some RLE8 files); our
+/// reader takes them. A 32-bit file keeps its alpha unless every pixel has alpha 0 (writers
+/// that leave the byte unused), which loads opaque as 24 bits.
+bool LoadBmpFallback(const std::string& fileName, TBitmap& bitmap, bool& transparent);
+
 /// Loads in this process: Transparent false, Kind ikStandard, 72 DPI.
 bool LoadPlatformHdr(const std::string& fileName, TBmpHdr* image, TImageInfo& info);
 

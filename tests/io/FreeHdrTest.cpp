@@ -311,17 +311,30 @@ TEST(LoadImageFile, FallsBackToThePlatformPathWithoutFreeImage)
     EXPECT_TRUE(loaded.Info.Transparent);
 }
 
-TEST(LoadImageFile, FreeImageRefusesBitfieldBmpsAndThisRle8WhichThePlatformPathReads)
+TEST(LoadImageFile, BmpsFreeImageRefusesLoadThroughOurReaderWithTheirAlpha)
 {
     // FreeImage 3.18 answers "Invalid file format" for 32-bit BI_BITFIELDS BMPs with V4/V5
-    // headers and rejects the end markers of this RLE8 encoder; our reader takes all three.
-    for (const char* name :
-         {"probe/probe_rgba8.bmp", "ldr/bmp32_alpha_256x128.bmp", "ldr/bmp8_rle8_256x128.bmp"}) {
+    // headers and rejects the end markers of this RLE8 encoder; the loader falls back to our
+    // reader for them, keeping alpha, in the child and in process alike.
+    for (const bool isolate : {true, false}) {
+        TLoadLimits limits;
+        limits.Isolate = isolate;
+        TBmpHdr image;
+        TImageInfo info;
+        ASSERT_TRUE(LoadImageFile(TestDataPath("probe/probe_rgba8.bmp"), &image, info,
+                                  TLoadPath::lpFreeImage, limits));
+        const TLoaded loaded{true, std::move(image), info, LastFileStatus()};
+        ExpectProbePixels(loaded, "probe_rgba8.bmp through the fallback", TProbeLayout::Rgba8,
+                          false);
+        EXPECT_TRUE(loaded.Info.Transparent);
+    }
+    for (const char* name : {"ldr/bmp32_alpha_256x128.bmp", "ldr/bmp8_rle8_256x128.bmp"}) {
         const TLoaded free = LoadData(name);
-        EXPECT_FALSE(free.Ok) << name;
-        EXPECT_TRUE(free.Image.IsEmpty()) << name;
-        EXPECT_FALSE(free.Status.Message.empty()) << name;
-        EXPECT_TRUE(LoadData(name, TLoadPath::lpPlatform).Ok) << name;
+        const TLoaded platform = LoadData(name, TLoadPath::lpPlatform);
+        ASSERT_TRUE(free.Ok) << name;
+        ASSERT_TRUE(platform.Ok) << name;
+        // The platform path is opaque by definition; the colours agree.
+        EXPECT_EQ(free.Image.Pixels[7][9].G, platform.Image.Pixels[7][9].G) << name;
     }
 }
 
@@ -348,9 +361,9 @@ constexpr auto KindFromValues = static_cast<TImageKind>(0xFF);
 const TExpectedFile LdrFiles[] = {
     {"ldr/bmp24_257x129.bmp", 257, 129, Std, 0, 0.0f, false},
     {"ldr/bmp24_3x5.bmp", 3, 5, Std, 0, 0.0f, false},
-    {"ldr/bmp32_alpha_256x128.bmp", 256, 128, Std, 1, 0.0f, false, false},
+    {"ldr/bmp32_alpha_256x128.bmp", 256, 128, Std, 1, 0.0f, false},
     {"ldr/bmp8_palette_256x128.bmp", 256, 128, Std, 0, 0.0f, false},
-    {"ldr/bmp8_rle8_256x128.bmp", 256, 128, Std, 0, 0.0f, false, false},
+    {"ldr/bmp8_rle8_256x128.bmp", 256, 128, Std, 0, 0.0f, false},
     {"ldr/gif_pal_256x128.gif", 256, 128, Std, -1, 0.0f, false},
     {"ldr/gif_transparent_256x128.gif", 256, 128, Std, 1, 0.0f, false},
     {"ldr/jpeg_300dpi_257x129.jpg", 257, 129, Std, 0, 300.0f, false},
@@ -434,8 +447,12 @@ TEST(LoadImageFile, ReadsLdrBmpAndJpegThroughThePlatformPath)
             continue;
         if (!f.FreeImageReads)
             continue;
-        const TLoaded free = LoadData(f.Name);
+        TLoaded free = LoadData(f.Name);
         ASSERT_TRUE(free.Ok) << f.Name;
+        // The platform path is opaque by definition; compare colours only.
+        for (TRawHdr& row : free.Image.Pixels)
+            for (TColorHdr& p : row)
+                p.A = 1.0f;
         // Both readers decode JPEG with libjpeg's accurate IDCT and smooth upsampling, so they
         // agree bit for bit, like the two BMP readers.
         EXPECT_TRUE(SameBits(platform.Image, free.Image)) << f.Name;
