@@ -56,7 +56,9 @@ void BrightnessHdr(TBmpHdr* image, TRect rect, float amountB, float amountG, flo
 {
     if (amountB == 0.0f && amountG == 0.0f && amountR == 0.0f)
         return;
-    MapChannels(image, rect, {amountB, amountG, amountR}, BrightnessValue);
+    // A zero amount leaves its channel alone; BrightnessValue(x, 0) would clamp it.
+    MapChannels(image, rect, {amountB, amountG, amountR},
+                [](float x, float k) { return k == 0.0f ? x : BrightnessValue(x, k); });
 }
 
 void ContrastChannelsHdr(TBmpHdr* image, TRect rect, float amountB, float amountG, float amountR)

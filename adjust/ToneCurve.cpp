@@ -22,11 +22,13 @@ float ReinhardCurve(float x)
 
 float FilmicCurve(float x)
 {
-    if (std::isinf(x) && x > 0.0f)
-        return 1.0f;
     const double shifted = static_cast<double>(x) - 0.004;
     const auto y = static_cast<double>(
         static_cast<float>(static_cast<double>(FilmicScale) * (0.0 > shifted ? 0.0 : shifted)));
+    // +inf, and any input above FLT_MAX / FilmicScale, gives y = inf and inf / inf = NaN,
+    // which the clamp would turn into black.
+    if (std::isinf(y))
+        return 1.0f;
     return static_cast<float>(((6.2 * y + 0.5) * y) / ((6.2 * y + 1.7) * y + 0.06));
 }
 
