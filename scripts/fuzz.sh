@@ -17,7 +17,8 @@ build() {  # name, sources...
 build FuzzBmp tests/fuzz/FuzzBmp.cpp platform/BmpFile.cpp platform/Bitmap.cpp
 build FuzzJpeg tests/fuzz/FuzzJpeg.cpp platform/JpegFile.cpp platform/Bitmap.cpp
 build FuzzFreeRows tests/fuzz/FuzzFreeRows.cpp io/FreeHdr.cpp io/FreeImageApi.cpp io/FileStatus.cpp \
-    io/HeaderCheck.cpp platform/BmpFile.cpp platform/SafeSave.cpp $core
+    io/HeaderCheck.cpp io/PlatformHdr.cpp platform/BmpFile.cpp platform/JpegFile.cpp \
+    platform/SafeSave.cpp $core
 for target in FuzzBmp:tests/data/bad:tests/data/ldr FuzzJpeg:tests/data/bad:tests/data/ldr FuzzFreeRows:; do
     name=${target%%:*}
     seeds=${target#*:}
