@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <new>
 #include <vector>
@@ -221,7 +222,11 @@ bool LoadPlatformHdr(const std::string& fileName, TBmpHdr* image, TImageInfo& in
     return true;
 }
 
-bool SaveAsBmp(const std::string& fileName, const TBmpHdr* image, const TImageInfo& info)
+namespace {
+
+// Draws the image onto a 24-bit bitmap and writes it through a temporary file.
+bool SaveBitmap(const std::string& fileName, const TBmpHdr* image,
+                const std::function<bool(const std::string&, const TBitmap&, std::string&)>& write)
 {
     ClearFileStatus();
     TBitmap bitmap;
@@ -229,34 +234,30 @@ bool SaveAsBmp(const std::string& fileName, const TBmpHdr* image, const TImageIn
         return false;
     std::string error;
     const bool ok = SaveThroughTempFile(
-        fileName,
-        [&](const std::string& temp) {
-            return SaveBmpToFile(temp, bitmap, PelsPerMeter(info.DpiX), PelsPerMeter(info.DpiY),
-                                 error);
-        },
-        error);
+        fileName, [&](const std::string& temp) { return write(temp, bitmap, error); }, error);
     if (!ok)
         SetFileStatus(TFileErrorCode::feWriteFailed, error);
     return ok;
 }
 
+}  // namespace
+
+bool SaveAsBmp(const std::string& fileName, const TBmpHdr* image, const TImageInfo& info)
+{
+    return SaveBitmap(fileName, image,
+                      [&](const std::string& temp, const TBitmap& bitmap, std::string& error) {
+                          return SaveBmpToFile(temp, bitmap, PelsPerMeter(info.DpiX),
+                                               PelsPerMeter(info.DpiY), error);
+                      });
+}
+
 bool SaveAsJpegPlatform(const std::string& fileName, const TBmpHdr* image, const TImageInfo& info)
 {
-    ClearFileStatus();
-    TBitmap bitmap;
-    if (!DrawToBitmap(image, bitmap))
-        return false;
-    std::string error;
-    const bool ok = SaveThroughTempFile(
-        fileName,
-        [&](const std::string& temp) {
-            return SaveJpegToFile(temp, bitmap, JpegQualityFromFlags(info.JpegFlags), info.DpiX,
-                                  info.DpiY, error);
-        },
-        error);
-    if (!ok)
-        SetFileStatus(TFileErrorCode::feWriteFailed, error);
-    return ok;
+    return SaveBitmap(fileName, image,
+                      [&](const std::string& temp, const TBitmap& bitmap, std::string& error) {
+                          return SaveJpegToFile(temp, bitmap, JpegQualityFromFlags(info.JpegFlags),
+                                                info.DpiX, info.DpiY, error);
+                      });
 }
 
 }  // namespace lumivex

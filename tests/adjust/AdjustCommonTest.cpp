@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ImageCompare.h"
 #include "adjust/ColorAdjust.h"
 #include "adjust/HistogramHdr.h"
 #include "adjust/ToneAdjust.h"
@@ -16,6 +17,7 @@
 #include "core/Parallel.h"
 
 using namespace lumivex;
+using lumivex::test::SameBits;
 
 namespace {
 
@@ -111,18 +113,6 @@ TBmpHdr Copy(const TBmpHdr& image)
     return copy;
 }
 
-// Byte-wise, so NaN payloads and the sign of zero count.
-bool SamePixels(const TBmpHdr& a, const TBmpHdr& b)
-{
-    if (a.Width() != b.Width() || a.Height() != b.Height() || a.Pixels.size() != b.Pixels.size())
-        return false;
-    for (std::size_t y = 0; y < a.Pixels.size(); ++y)
-        if (std::memcmp(a.Pixels[y].data(), b.Pixels[y].data(),
-                        a.Pixels[y].size() * sizeof(TColorHdr)) != 0)
-            return false;
-    return true;
-}
-
 bool SameBytes(const void* a, const void* b, std::size_t n) { return std::memcmp(a, b, n) == 0; }
 
 std::vector<THistogram> Histograms() { return {HistLuminosity, HistRed, HistGreen, HistBlue}; }
@@ -161,13 +151,13 @@ TEST_F(AdjustThreads, EveryRoutineGivesTheSameBitsOnAnyThreadCount)
                 TBmpHdr expected = Copy(source);
                 routine.Apply(&expected, rect);
                 if (size.Width == 257) {
-                    EXPECT_FALSE(SamePixels(expected, source)) << routine.Name << " did nothing";
+                    EXPECT_FALSE(SameBits(expected, source)) << routine.Name << " did nothing";
                 }
                 for (int threads : {2, 7}) {
                     SetThreadCount(threads);
                     TBmpHdr image = Copy(source);
                     routine.Apply(&image, rect);
-                    EXPECT_TRUE(SamePixels(image, expected))
+                    EXPECT_TRUE(SameBits(image, expected))
                         << routine.Name << " on " << size.Width << "x" << size.Height << " with "
                         << threads << " threads, rect " << rect.Left << "," << rect.Top;
                 }
@@ -244,7 +234,7 @@ TEST(AdjustRegions, EveryRoutineChangesOnlyTheClippedRegionAndKeepsAlpha)
         for (const TRect& rect : empty) {
             TBmpHdr image = Copy(source);
             routine.Apply(&image, rect);
-            EXPECT_TRUE(SamePixels(image, source))
+            EXPECT_TRUE(SameBits(image, source))
                 << routine.Name << " wrote outside " << rect.Left << "," << rect.Top;
         }
         routine.Apply(nullptr, MaxRectHdr);  // absent image: nothing happens, nothing crashes

@@ -7,10 +7,12 @@
 #include <limits>
 #include <vector>
 
+#include "ImageCompare.h"
 #include "adjust/ToneAdjust.h"
 #include "core/BmpHdr.h"
 
 using namespace lumivex;
+using lumivex::test::SameBits;
 
 namespace {
 
@@ -75,8 +77,6 @@ float RefLevelsCurve(float x, float low, float high, float pivot, float exponent
     return static_cast<float>(high -
                               double{h} * RefPower(static_cast<float>((double{high} - x) / h), e));
 }
-
-bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 // One pixel per value, the value in B, G and R; alpha 7 marks that only colours change.
 TBmpHdr ValueRow(const std::vector<float>& values)

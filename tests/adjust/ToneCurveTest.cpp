@@ -9,10 +9,12 @@
 #include <utility>
 #include <vector>
 
+#include "ImageCompare.h"
 #include "adjust/ToneCurve.h"
 #include "core/BmpHdr.h"
 
 using namespace lumivex;
+using lumivex::test::SameBits;
 
 namespace {
 
@@ -81,8 +83,6 @@ TBmpHdr ValueRow(const std::vector<float>& values)
         image.Pixels[0][i] = TColorHdr{values[i], values[i], values[i], 7.0f};
     return image;
 }
-
-bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 const std::vector<float> Samples = {0.0f,  0.001f, 0.004f, 0.0041f, 0.01f, 0.1f, 0.25f,
                                     0.3f,  0.5f,   0.75f,  1.0f,    1.7f,  3.0f, 12.5f,

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "ImageCompare.h"
 #include "TestData.h"
 #include "cli/Cli.h"
 #include "core/Parallel.h"
@@ -25,6 +26,7 @@
 namespace lumivex {
 namespace {
 
+using test::SameBits;
 using test::TestDataPath;
 using test::TTempDir;
 
@@ -80,17 +82,6 @@ std::vector<std::uint8_t> Bytes(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-bool SameBits(const TBmpHdr& a, const TBmpHdr& b)
-{
-    if (a.Width() != b.Width() || a.Height() != b.Height())
-        return false;
-    for (std::size_t y = 0; y < a.Pixels.size(); ++y)
-        if (std::memcmp(a.Pixels[y].data(), b.Pixels[y].data(),
-                        a.Pixels[y].size() * sizeof(TColorHdr)) != 0)
-            return false;
-    return true;
 }
 
 float MaxColourDifference(const TBmpHdr& a, const TBmpHdr& b)

@@ -6,11 +6,13 @@
 #include <cstring>
 #include <limits>
 
+#include "ImageCompare.h"
 #include "core/BmpHdr.h"
 #include "platform/Bitmap.h"
 #include "platform/SysColors.h"
 
 using namespace lumivex;
+using lumivex::test::SameBits;
 
 namespace {
 
@@ -52,20 +54,6 @@ TBmpHdr Snapshot(const TBmpHdr& image)
     TBmpHdr copy;
     copy.Assign(&image);
     return copy;
-}
-
-// Byte-wise, so NaN payloads and the sign of zero count.
-bool SamePixels(const TBmpHdr& a, const TBmpHdr& b)
-{
-    if (a.Width() != b.Width() || a.Height() != b.Height() || a.Pixels.size() != b.Pixels.size())
-        return false;
-    for (std::size_t y = 0; y < a.Pixels.size(); ++y) {
-        if (a.Pixels[y].size() != b.Pixels[y].size() ||
-            std::memcmp(a.Pixels[y].data(), b.Pixels[y].data(),
-                        a.Pixels[y].size() * sizeof(TColorHdr)) != 0)
-            return false;
-    }
-    return true;
 }
 
 // The cubic kernels straight from their formulas, in double, to check the float sampler.
@@ -319,14 +307,14 @@ TEST(TBmpHdr, AssignCopiesEveryByteAndCallsOnChangeOnlyForANewSize)
     target.OnChange = [&](TBmpHdr&) { ++changes; };
     target.Assign(&source);
     EXPECT_EQ(changes, 2);  // width, then height
-    EXPECT_TRUE(SamePixels(target, source));
+    EXPECT_TRUE(SameBits(target, source));
     EXPECT_EQ(sourceChanges, 0);
 
     // Same size: the pixels follow, the event stays silent, and the hook is still the target's.
     source.Pixels[1][1] = GrayHdr(-3.0f, 0.5f);
     target.Assign(&source);
     EXPECT_EQ(changes, 2);
-    EXPECT_TRUE(SamePixels(target, source));
+    EXPECT_TRUE(SameBits(target, source));
     target.SetWidth(1);
     EXPECT_EQ(changes, 3);
     EXPECT_EQ(sourceChanges, 0);
@@ -340,7 +328,7 @@ TEST(TBmpHdr, AssignCopiesEveryByteAndCallsOnChangeOnlyForANewSize)
     wide.OnChange = [&](TBmpHdr&) { ++wideChanges; };
     wide.Assign(&source);
     EXPECT_EQ(wideChanges, 2);
-    EXPECT_TRUE(SamePixels(wide, source));
+    EXPECT_TRUE(SameBits(wide, source));
 
     TBmpHdr empty;
     changes = 0;
@@ -416,7 +404,7 @@ TEST(CopyRectHdr, LimitsTheTargetToItsRegionAndBounds)
     CopyRectHdr(&src, TRect{4, 0, 8, 4}, &dst, 0, 0, MaxRectHdr);  // source region outside
     CopyRectHdr(&src, MaxRectHdr, &dst, 6, 0, MaxRectHdr);         // placed past the right
     CopyRectHdr(&src, MaxRectHdr, &dst, 0, 0, TRect{2, 2, 2, 5});  // empty target region
-    EXPECT_TRUE(SamePixels(dst, before));
+    EXPECT_TRUE(SameBits(dst, before));
     EXPECT_TRUE(empty.IsEmpty());
 }
 
@@ -466,8 +454,8 @@ TEST(ExchangeRectHdr, SwapsRegionsAndTwiceIsTheIdentity)
                                                                    : PatternAt(x, y, 100.0f)))
                 << x << "," << y;
     ExchangeRectHdr(&a, TRect{2, 1, 4, 3}, &b, 3, 3);
-    EXPECT_TRUE(SamePixels(a, a0));
-    EXPECT_TRUE(SamePixels(b, b0));
+    EXPECT_TRUE(SameBits(a, a0));
+    EXPECT_TRUE(SameBits(b, b0));
 }
 
 TEST(ExchangeRectHdr, ChangesNothingUnlessTheRegionLiesInBothImages)
@@ -488,8 +476,8 @@ TEST(ExchangeRectHdr, ChangesNothingUnlessTheRegionLiesInBothImages)
     ExchangeRectHdr(&a, TRect{0, 0, 2, 2}, nullptr, 0, 0);
     ExchangeRectHdr(nullptr, TRect{0, 0, 2, 2}, &b, 0, 0);
     ExchangeRectHdr(&a, TRect{0, 0, 2, 2}, &empty, 0, 0);
-    EXPECT_TRUE(SamePixels(a, a0));
-    EXPECT_TRUE(SamePixels(b, b0));
+    EXPECT_TRUE(SameBits(a, a0));
+    EXPECT_TRUE(SameBits(b, b0));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -717,9 +705,9 @@ TEST(ShiftToPositive, SubtractsTheRegionsNegativeMinimumFromBGR)
     // A minimum of 0 or more changes nothing.
     const TBmpHdr before = Snapshot(image);
     image.ShiftToPositive(TRect{1, 0, 3, 2});
-    EXPECT_TRUE(SamePixels(image, before));
+    EXPECT_TRUE(SameBits(image, before));
     image.ShiftToPositive(TRect{0, 0, 0, 0});
-    EXPECT_TRUE(SamePixels(image, before));
+    EXPECT_TRUE(SameBits(image, before));
 }
 
 TEST(Normalize, StretchesBGRToZeroOneAndKeepsAlpha)
@@ -748,23 +736,23 @@ TEST(Normalize, LeavesAZeroOrNonFiniteRangeAlone)
     image.SetSize(3, 1, GrayHdr(0.7f, 1.0f));  // range 0
     TBmpHdr before = Snapshot(image);
     image.Normalize(MaxRectHdr);
-    EXPECT_TRUE(SamePixels(image, before));
+    EXPECT_TRUE(SameBits(image, before));
 
     image.Pixels[0][1].G = Inf;  // range infinite
     before = Snapshot(image);
     image.Normalize(MaxRectHdr);
-    EXPECT_TRUE(SamePixels(image, before));
+    EXPECT_TRUE(SameBits(image, before));
 
     image.Pixels[0][1].G = 3e38f;  // 3e38 - (-3e38) overflows to infinity
     image.Pixels[0][2].R = -3e38f;
     before = Snapshot(image);
     image.Normalize(MaxRectHdr);
-    EXPECT_TRUE(SamePixels(image, before));
+    EXPECT_TRUE(SameBits(image, before));
 
     image.SetSize(2, 1, TColorHdr{NaN, NaN, NaN, 1.0f});  // nothing found at all
     before = Snapshot(image);
     image.Normalize(MaxRectHdr);
-    EXPECT_TRUE(SamePixels(image, before));
+    EXPECT_TRUE(SameBits(image, before));
 }
 
 TEST(NormalizeChannels, StretchesEachChannelAndLeavesFlatOnesAlone)
@@ -986,7 +974,7 @@ TEST(DrawHdr, MergesEachPixelAtItsPlace)
     DrawHdr(&src, MaxRectHdr, &dst, 0, 0, MaxRectHdr, NaN);
     DrawHdr(nullptr, MaxRectHdr, &dst, 0, 0, MaxRectHdr, 1.0f);
     DrawHdr(&src, MaxRectHdr, &dst, 3, 0, MaxRectHdr, 1.0f);
-    EXPECT_TRUE(SamePixels(dst, before));
+    EXPECT_TRUE(SameBits(dst, before));
 }
 
 TEST(FillRectHdr, MergesTheColourOverTheClippedRegion)
@@ -1012,7 +1000,7 @@ TEST(FillRectHdr, MergesTheColourOverTheClippedRegion)
     FillRectHdr(ColorHdr(1.0f, 1.0f, 1.0f, 1.0f), &image, MaxRectHdr, 0.0f);
     FillRectHdr(ColorHdr(1.0f, 1.0f, 1.0f, 1.0f), &image, TRect{3, 0, 5, 2}, 1.0f);
     FillRectHdr(ColorHdr(1.0f, 1.0f, 1.0f, 1.0f), nullptr, MaxRectHdr, 1.0f);
-    EXPECT_TRUE(SamePixels(image, before));
+    EXPECT_TRUE(SameBits(image, before));
 }
 
 TEST(FillRectModeHdr, AddsSubtractsOrPaintsAndKeepsAlpha)
@@ -1101,7 +1089,7 @@ TEST(Bitmap32ToHdr, ConvertsBytesWithAlphaPlacedLikeCopyRectHdr)
     Bitmap32ToHdr(nullptr, MaxRectHdr, &image, 0, 0, MaxRectHdr);
     TBitmap emptyBitmap;
     Bitmap32ToHdr(&emptyBitmap, MaxRectHdr, &image, 0, 0, MaxRectHdr);
-    EXPECT_TRUE(SamePixels(image, before));
+    EXPECT_TRUE(SameBits(image, before));
     TBmpHdr empty;
     Bitmap32ToHdr(&bitmap, MaxRectHdr, &empty, 0, 0, MaxRectHdr);
     Bitmap32ToHdr(&bitmap, MaxRectHdr, nullptr, 0, 0, MaxRectHdr);

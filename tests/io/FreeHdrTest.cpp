@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "ImageCompare.h"
 #include "TestData.h"
 #include "io/FileStatus.h"
 #include "io/FreeHdr.h"
@@ -22,6 +23,7 @@
 namespace lumivex {
 namespace {
 
+using test::SameBits;
 using test::TestDataPath;
 using test::TTempDir;
 
@@ -59,19 +61,6 @@ TLoaded LoadData(const std::string& relative, TLoadPath loadPath = TLoadPath::lp
                  bool isolate = true)
 {
     return LoadFile(TestDataPath(relative), loadPath, isolate);
-}
-
-bool SameBits(const TBmpHdr& a, const TBmpHdr& b)
-{
-    if (a.Width() != b.Width() || a.Height() != b.Height() || a.Pixels.size() != b.Pixels.size())
-        return false;
-    for (std::size_t y = 0; y < a.Pixels.size(); ++y) {
-        if (a.Pixels[y].size() != b.Pixels[y].size() ||
-            std::memcmp(a.Pixels[y].data(), b.Pixels[y].data(),
-                        a.Pixels[y].size() * sizeof(TColorHdr)) != 0)
-            return false;
-    }
-    return true;
 }
 
 // Equal values, or NaN on both sides.
