@@ -53,7 +53,7 @@ std::optional<TFreeImageApi> LoadApi(void* h)
         Bind(h, api.FIFSupportsExportType, "FreeImage_FIFSupportsExportType") &&
         Bind(h, api.FIFSupportsExportBPP, "FreeImage_FIFSupportsExportBPP") &&
         Bind(h, api.FIFSupportsNoPixels, "FreeImage_FIFSupportsNoPixels") &&
-        Bind(h, api.Load, "FreeImage_Load") && Bind(h, api.Save, "FreeImage_Save") &&
+        Bind(h, api.Load, "FreeImage_Load") &&
         Bind(h, api.SaveToHandle, "FreeImage_SaveToHandle") &&
         Bind(h, api.Unload, "FreeImage_Unload") && Bind(h, api.AllocateT, "FreeImage_AllocateT") &&
         Bind(h, api.GetImageType, "FreeImage_GetImageType") &&

@@ -62,7 +62,6 @@ struct TFreeImageApi {
     FiBool (*FIFSupportsExportBPP)(int fif, int bpp);
     FiBool (*FIFSupportsNoPixels)(int fif);
     FIBITMAP* (*Load)(int fif, const char* fileName, int flags);
-    FiBool (*Save)(int fif, FIBITMAP* dib, const char* fileName, int flags);
     FiBool (*SaveToHandle)(int fif, FIBITMAP* dib, TFreeImageIO* io, void* handle, int flags);
     void (*Unload)(FIBITMAP* dib);
     FIBITMAP* (*AllocateT)(int type, int width, int height, int bpp, unsigned redMask,
