@@ -5,14 +5,17 @@
 #include <string>
 #include <vector>
 
+#include "ImageCompare.h"
 #include "TestData.h"
 #include "cli/Cli.h"
 #include "cli/Operations.h"
 #include "core/BmpHdr.h"
+#include "core/Parallel.h"
 #include "io/FreeHdr.h"
 #include "io/IsolatedLoad.h"
 
 using namespace lumivex;
+using lumivex::test::SameBits;
 using lumivex::test::TestDataPath;
 using lumivex::test::TTempDir;
 
@@ -168,4 +171,52 @@ TEST(RunCliHistogram, PrintsTheFourChannelsAndTheBinsInJson)
     EXPECT_EQ(RunTool({"histogram", TestDataPath("probe/probe_rgb8.png"), "--rect", "1,2"}).Code,
               2);
     EXPECT_EQ(RunTool({"histogram", TestDataPath("bad/zero_bytes.png")}).Code, 1);
+}
+
+TEST(Operations, GiveTheSameBitsOnRealImagesForOneTwoAndSevenThreads)
+{
+    const std::vector<std::string> words = {
+        "shifttopositive",
+        "tonemap:method=0,exposure=3",
+        "tonemap:method=1,exposure=-1",
+        "tonemap:method=2,exposure=2",
+        "tonemap:method=3",
+        "offset:offset=0.1",
+        "brightness:amountb=-0.3,amountg=0.2,amountr=0.5",
+        "contrast:amount=0.4",
+        "contrastchannels:amountb=0.5,amountg=-0.3,amountr=1",
+        "gamma:gammab=2.2,gammag=0.5,gammar=1.3",
+        "scurve:powerb=2,powerg=0.5,powerr=3",
+        "levelslinear:low=0.1,high=0.9,pivot=0.4,amount=0.3",
+        "levelscurve:low=0.1,high=0.9,pivot=0.4,exponent=2",
+        "saturation:amount=-0.6",
+        "saturationchannels:amountb=0.5,amountg=-0.4,amountr=1",
+        "hue:shift=0.3",
+        "grayscale:mode=1",
+        "fillrectmode:color=1,0.5,0,1,mode=1,opacity=0.7",
+        "negative",
+        "setalpha:value=0.6",
+        "levels:gamma=2,inlow=0.1,inhigh=0.8",
+        "channellevels:gammar=1.5,inlowb=0.2,outhighg=0.9",
+        "normalize",
+        "normalizechannels",
+    };
+    for (const char* file :
+         {"hdr/courtyard_256x128_float_zip.exr", "ldr/jpeg_300dpi_257x129.jpg",
+          "ldr/png_rgba8_partial_alpha_256x128.png", "hdr/synthetic_nan_inf_8x8_float.exr"}) {
+        const TBmpHdr source = Load(TestDataPath(file));
+        for (const std::string& word : words) {
+            const TOperation op = ParseOperation(word);
+            TBmpHdr results[3];
+            const int threads[3] = {1, 2, 7};
+            for (int t = 0; t < 3; ++t) {
+                SetThreadCount(threads[t]);
+                results[t].Assign(&source);
+                op.Spec->Run(results[t], op.Args);
+            }
+            EXPECT_TRUE(SameBits(results[0], results[1])) << file << " " << word;
+            EXPECT_TRUE(SameBits(results[0], results[2])) << file << " " << word;
+        }
+    }
+    SetThreadCount(0);
 }
