@@ -101,12 +101,14 @@ private:
 
 class TMapping {
 public:
-    // Populated at once: one call beats a page fault for every 4 KiB of a big image.
+    // Populating the parent's read-only view at once beats a fault for every 4 KiB; the child's
+    // writable view is faulted in by the copying threads, in parallel.
     TMapping(int fd, std::size_t size, int protection) : m_size(size)
     {
         if (size == 0)
             return;
-        void* p = ::mmap(nullptr, size, protection, MAP_SHARED | MAP_POPULATE, fd, 0);
+        const int populate = (protection & PROT_WRITE) != 0 ? 0 : MAP_POPULATE;
+        void* p = ::mmap(nullptr, size, protection, MAP_SHARED | populate, fd, 0);
         if (p != MAP_FAILED)
             m_data = static_cast<std::uint8_t*>(p);
     }
@@ -254,8 +256,11 @@ public:
         const int height = free.GetHeight();
         if (!OpenLines(free.GetWidth(), height, layout))
             return false;
-        for (int y = 0; y < height; ++y)
-            PutLine(y, free.GetScanLine(height - 1 - y));
+        // Both cores copy: clearing and filling the shared pages is most of the isolation's cost.
+        ParallelRows(0, height, [&](std::int64_t first, std::int64_t last) {
+            for (auto y = static_cast<int>(first); y < last; ++y)
+                PutLine(y, free.GetScanLine(height - 1 - y));
+        });
         m_control.Type = type;
         m_control.Transparent = free.IsTransparent() ? 1 : 0;
         m_control.DpcmX = free.GetDpcmX();
@@ -367,7 +372,7 @@ bool AllocateImage(TBmpHdr& image, std::int64_t width, std::int64_t height)
 // Waits for the child, extending the deadline once the header is known, and shows progress.
 // Answers the child's wait status, or -1 after killing it (status already set).
 int SuperviseChild(pid_t pid, TControl& control, const TLoadLimits& limits, std::int64_t fileSize,
-                   TBmpHdr& image)
+                   TBmpHdr& image, bool& reaped)
 {
     const TClock::time_point start = TClock::now();
     double deadline = limits.HeaderSeconds;
@@ -380,7 +385,13 @@ int SuperviseChild(pid_t pid, TControl& control, const TLoadLimits& limits, std:
     while (true) {
         const pid_t done = ::waitpid(pid, &status, WNOHANG);
         if (done == pid) {
+            reaped = true;
             result = status;
+            break;
+        }
+        // The answer is complete before the child has torn itself down: go on while it exits.
+        if (control.Phase.load(std::memory_order_acquire) == phDone) {
+            result = 0;
             break;
         }
         if (done < 0 && errno != EINTR) {
@@ -403,6 +414,7 @@ int SuperviseChild(pid_t pid, TControl& control, const TLoadLimits& limits, std:
                 !AllocateImage(image, control.Width, control.Height)) {
                 ::kill(pid, SIGKILL);
                 ::waitpid(pid, &status, 0);
+                reaped = true;
                 break;
             }
         }
@@ -417,6 +429,7 @@ int SuperviseChild(pid_t pid, TControl& control, const TLoadLimits& limits, std:
             if (!FilterProgress(psStep, step)) {
                 ::kill(pid, SIGKILL);
                 ::waitpid(pid, &status, 0);
+                reaped = true;
                 SetFileStatus(TFileErrorCode::feCorrupt, "loading was cancelled");
                 break;
             }
@@ -424,6 +437,7 @@ int SuperviseChild(pid_t pid, TControl& control, const TLoadLimits& limits, std:
         if (elapsed > deadline) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, &status, 0);
+            reaped = true;
             char text[128];
             std::snprintf(text, sizeof text, "the decoder did not finish within %.0f s",
                           std::ceil(deadline));
@@ -431,7 +445,7 @@ int SuperviseChild(pid_t pid, TControl& control, const TLoadLimits& limits, std:
             break;
         }
         std::this_thread::sleep_for(sleep);
-        sleep = std::min(sleep * 2, std::chrono::microseconds(20000));
+        sleep = std::min(sleep * 2, std::chrono::microseconds(5000));
     }
     if (progressStarted)
         FilterProgress(psEnd, 0);
@@ -486,7 +500,18 @@ bool LoadIsolated(const std::string& fileName, TBmpHdr& image, TImageInfo& info,
     if (pid == 0)
         RunChild(*control.operator->(), pixelFd.Get(), fileName, freeImage, limits);
 
-    const int status = SuperviseChild(pid, *control.operator->(), limits, fileSize, image);
+    // Reaped on every way out; after a complete answer the child only exits.
+    struct TReaper {
+        pid_t Pid;
+        bool Reaped = false;
+        ~TReaper()
+        {
+            if (!Reaped)
+                ::waitpid(Pid, nullptr, 0);
+        }
+    } reaper{pid};
+    const int status =
+        SuperviseChild(pid, *control.operator->(), limits, fileSize, image, reaper.Reaped);
     if (status == -1)
         return false;
     if (WIFSIGNALED(status)) {
