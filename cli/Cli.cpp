@@ -335,7 +335,7 @@ bool Process(const TOptions& o, const std::string& in, const std::string& outNam
         }
     }
     for (const TOperation& op : ops)
-        op.Spec->Run(image, op.Args);
+        op.Def->Run(image, op.Args);
     if (!SaveImageFile(outName, format, &image, SaveOptions(o, loaded))) {
         err << FailureText(outName) << "\n";
         return false;

@@ -13,23 +13,23 @@
 namespace lumivex {
 namespace {
 
-TParamSpec Float(const std::string& key, double min, double max, double def)
+TParamDef Float(const std::string& key, double min, double max, double def)
 {
-    return TParamSpec{key, TParamType::ptFloat, min, max, {def}};
+    return TParamDef{key, TParamType::ptFloat, min, max, {def}};
 }
 
-TParamSpec Int(const std::string& key, double min, double max, double def)
+TParamDef Int(const std::string& key, double min, double max, double def)
 {
-    return TParamSpec{key, TParamType::ptInt, min, max, {def}};
+    return TParamDef{key, TParamType::ptInt, min, max, {def}};
 }
 
-std::vector<TParamSpec> PerChannel(const std::string& stem, double min, double max, double def)
+std::vector<TParamDef> PerChannel(const std::string& stem, double min, double max, double def)
 {
     return {Float(stem + "b", min, max, def), Float(stem + "g", min, max, def),
             Float(stem + "r", min, max, def)};
 }
 
-std::vector<TParamSpec> LevelsParams(const std::string& suffix)
+std::vector<TParamDef> LevelsParams(const std::string& suffix)
 {
     return {Float("gamma" + suffix, 0.2, 5.0, 1.0), Float("inlow" + suffix, 0.0, 1.0, 0.0),
             Float("inhigh" + suffix, 0.0, 1.0, 1.0), Float("outlow" + suffix, 0.0, 1.0, 0.0),
@@ -42,11 +42,11 @@ TLevels LevelsOf(const TOpArgs& a, const std::string& suffix)
                    a.F("outlow" + suffix), a.F("outhigh" + suffix)};
 }
 
-std::vector<TOperationSpec> BuildTable()
+std::vector<TOperationDef> BuildTable()
 {
-    std::vector<TParamSpec> channelLevels;
+    std::vector<TParamDef> channelLevels;
     for (const char* c : {"b", "g", "r"})
-        for (const TParamSpec& p : LevelsParams(c))
+        for (const TParamDef& p : LevelsParams(c))
             channelLevels.push_back(p);
     // Ranges are those the editor's dialogs can produce.
     return {
@@ -120,7 +120,7 @@ std::vector<TOperationSpec> BuildTable()
          }},
         {"fillrectmode",
          "coloured layer (mode 0 normal, 1 addition, 2 subtract)",
-         {TParamSpec{"color", TParamType::ptColor, 0.0, 1.0, {1.0, 1.0, 1.0, 1.0}},
+         {TParamDef{"color", TParamType::ptColor, 0.0, 1.0, {1.0, 1.0, 1.0, 1.0}},
           Int("mode", 0, 2, 0), Float("opacity", 0.0, 1.0, 0.5)},
          [](TBmpHdr& im, const TOpArgs& a) {
              const std::vector<double>& c = a.Values.at("color");
@@ -153,7 +153,7 @@ std::vector<TOperationSpec> BuildTable()
     };
 }
 
-std::string RangeText(const TParamSpec& p)
+std::string RangeText(const TParamDef& p)
 {
     std::ostringstream s;
     s << p.Min << ".." << p.Max;
@@ -216,9 +216,9 @@ std::vector<std::pair<std::string, std::string>> SplitPairs(const std::string& o
 
 }  // namespace
 
-const std::vector<TOperationSpec>& OperationTable()
+const std::vector<TOperationDef>& OperationTable()
 {
-    static const std::vector<TOperationSpec> table = BuildTable();
+    static const std::vector<TOperationDef> table = BuildTable();
     return table;
 }
 
@@ -227,12 +227,12 @@ TOperation ParseOperation(const std::string& word)
     const std::size_t colon = word.find(':');
     const std::string name = word.substr(0, colon);
     TOperation op;
-    for (const TOperationSpec& spec : OperationTable())
-        if (spec.Name == name)
-            op.Spec = &spec;
-    if (op.Spec == nullptr)
+    for (const TOperationDef& def : OperationTable())
+        if (def.Name == name)
+            op.Def = &def;
+    if (op.Def == nullptr)
         throw std::invalid_argument("unknown operation \"" + name + "\" (see lumivex-cli ops)");
-    for (const TParamSpec& p : op.Spec->Params)
+    for (const TParamDef& p : op.Def->Params)
         op.Args.Values[p.Key] = p.Default;
     if (colon == std::string::npos)
         return op;
@@ -246,19 +246,19 @@ TOperation ParseOperation(const std::string& word)
                                  static_cast<std::int32_t>(r[2]), static_cast<std::int32_t>(r[3])};
             continue;
         }
-        const TParamSpec* spec = nullptr;
-        for (const TParamSpec& p : op.Spec->Params)
+        const TParamDef* def = nullptr;
+        for (const TParamDef& p : op.Def->Params)
             if (p.Key == key)
-                spec = &p;
-        if (spec == nullptr)
+                def = &p;
+        if (def == nullptr)
             throw std::invalid_argument(name + ": unknown key \"" + key + "\"");
-        const std::size_t count = spec->Type == TParamType::ptColor ? 4 : 1;
+        const std::size_t count = def->Type == TParamType::ptColor ? 4 : 1;
         const std::vector<double> values =
-            ParseNumbers(name, key, text, count, spec->Type == TParamType::ptInt);
+            ParseNumbers(name, key, text, count, def->Type == TParamType::ptInt);
         for (const double v : values)
-            if (v < spec->Min || v > spec->Max)
+            if (v < def->Min || v > def->Max)
                 throw std::invalid_argument(name + ": " + key + "=" + text + " is outside " +
-                                            RangeText(*spec));
+                                            RangeText(*def));
         op.Args.Values[key] = values;
     }
     return op;
@@ -267,9 +267,9 @@ TOperation ParseOperation(const std::string& word)
 std::string DescribeOperations()
 {
     std::ostringstream s;
-    for (const TOperationSpec& op : OperationTable()) {
+    for (const TOperationDef& op : OperationTable()) {
         s << op.Name << ": " << op.Summary << "\n";
-        for (const TParamSpec& p : op.Params) {
+        for (const TParamDef& p : op.Params) {
             s << "    " << p.Key << " "
               << (p.Type == TParamType::ptInt
                       ? "int"

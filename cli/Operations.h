@@ -13,7 +13,7 @@ namespace lumivex {
 
 enum class TParamType : std::uint8_t { ptFloat, ptInt, ptColor };
 
-struct TParamSpec {
+struct TParamDef {
     std::string Key;
     TParamType Type;
     double Min;
@@ -30,19 +30,19 @@ struct TOpArgs {
     int I(const std::string& key) const { return static_cast<int>(Values.at(key).at(0)); }
 };
 
-struct TOperationSpec {
+struct TOperationDef {
     std::string Name;
     std::string Summary;
-    std::vector<TParamSpec> Params;
+    std::vector<TParamDef> Params;
     std::function<void(TBmpHdr& image, const TOpArgs& args)> Run;
 };
 
 struct TOperation {
-    const TOperationSpec* Spec = nullptr;
+    const TOperationDef* Def = nullptr;
     TOpArgs Args;
 };
 
-const std::vector<TOperationSpec>& OperationTable();
+const std::vector<TOperationDef>& OperationTable();
 
 /// Parses one operation word; throws std::invalid_argument with a message naming the operation,
 /// the key and the allowed range.

@@ -48,7 +48,7 @@ TBmpHdr Load(const std::string& name)
 TEST(ParseOperation, ReadsKeysColoursAndRegionsWithDefaults)
 {
     const TOperation tone = ParseOperation("tonemap:method=2,exposure=-4");
-    EXPECT_EQ(tone.Spec->Name, "tonemap");
+    EXPECT_EQ(tone.Def->Name, "tonemap");
     EXPECT_EQ(tone.Args.I("method"), 2);
     EXPECT_EQ(tone.Args.I("exposure"), -4);
     EXPECT_EQ(tone.Args.Rect, MaxRectHdr);
@@ -59,7 +59,7 @@ TEST(ParseOperation, ReadsKeysColoursAndRegionsWithDefaults)
     EXPECT_EQ(fill.Args.F("opacity"), 0.5f);  // default
     EXPECT_EQ(fill.Args.I("mode"), 0);
 
-    EXPECT_EQ(ParseOperation("negative").Spec->Name, "negative");
+    EXPECT_EQ(ParseOperation("negative").Def->Name, "negative");
     EXPECT_EQ(ParseOperation("gamma:gammag=2").Args.F("gammab"), 1.0f);
 }
 
@@ -87,13 +87,13 @@ TEST(ParseOperation, RefusesUnknownNamesKeysBadNumbersAndOutOfRangeValues)
 
 TEST(ParseOperation, EveryOperationRunsWithItsDefaultsOnAnImage)
 {
-    for (const TOperationSpec& spec : OperationTable()) {
+    for (const TOperationDef& def : OperationTable()) {
         TBmpHdr image;
         image.SetSize(3, 2, ColorHdr(0.25f, 0.5f, 0.75f, 1.0f));
-        const TOperation op = ParseOperation(spec.Name);
-        op.Spec->Run(image, op.Args);
-        EXPECT_EQ(image.Width(), 3) << spec.Name;
-        EXPECT_EQ(image.Pixels[1][2].A, 1.0f) << spec.Name;  // no default touches alpha
+        const TOperation op = ParseOperation(def.Name);
+        op.Def->Run(image, op.Args);
+        EXPECT_EQ(image.Width(), 3) << def.Name;
+        EXPECT_EQ(image.Pixels[1][2].A, 1.0f) << def.Name;  // no default touches alpha
     }
     EXPECT_NE(RunTool({"ops"}).Out.find("channellevels"), std::string::npos);
 }
@@ -212,7 +212,7 @@ TEST(Operations, GiveTheSameBitsOnRealImagesForOneTwoAndSevenThreads)
             for (int t = 0; t < 3; ++t) {
                 SetThreadCount(threads[t]);
                 results[t].Assign(&source);
-                op.Spec->Run(results[t], op.Args);
+                op.Def->Run(results[t], op.Args);
             }
             EXPECT_TRUE(SameBits(results[0], results[1])) << file << " " << word;
             EXPECT_TRUE(SameBits(results[0], results[2])) << file << " " << word;
