@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +20,7 @@
 #include <new>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "core/Parallel.h"
 #include "core/Progress.h"
@@ -35,7 +38,15 @@ constexpr bool LimitAddressSpace = false;
 constexpr bool LimitAddressSpace = true;
 #endif
 
-enum TPhase : std::uint32_t { phHeader = 0, phDecoding = 1, phConverting = 2, phDone = 3 };
+enum TPhase : std::uint32_t {
+    phHeader = 0,
+    phDecoding = 1,
+    phConverting = 2,
+    phReady = 3,  // decoded: the parent may read the child's bitmap directly
+    phDone = 4,
+};
+// The parent's answer at phReady.
+enum TRelease : std::uint32_t { rlWaiting = 0, rlRead = 1, rlCopy = 2 };
 
 // Lives in a shared anonymous mapping: the child writes it, the parent reads it while polling.
 struct TControl {
@@ -50,6 +61,9 @@ struct TControl {
     std::int32_t FinalHeight;
     std::int32_t Layout;  // TFreeLayout of the raw scan lines in the pixel memory
     std::int64_t LineBytes;
+    std::uint64_t LineAddress;  // at phReady: the child's scan line 0 (the bottom row)
+    std::int64_t Pitch;
+    std::atomic<std::uint32_t> Release;
     std::int32_t Type;
     std::int32_t Transparent;
     std::int32_t Bpp;
@@ -253,18 +267,38 @@ public:
         const TFreeLayout layout = PrepareForReading(free);
         if (layout == TFreeLayout::flNone)
             return false;
+        const int width = free.GetWidth();
         const int height = free.GetHeight();
-        if (!OpenLines(free.GetWidth(), height, layout))
+        if (!IsValidImageSize(width, height)) {
+            SetFileStatus(TFileErrorCode::feTooLarge, TooLargeMessage(width, height));
+            return false;
+        }
+        m_control.Type = type;
+        m_control.Transparent = free.IsTransparent() ? 1 : 0;
+        m_control.DpcmX = free.GetDpcmX();
+        m_control.DpcmY = free.GetDpcmY();
+        // First offer the bitmap where it is: the parent reads it with process_vm_readv, which
+        // saves clearing and filling shared pages. Only if that is refused are lines copied.
+        m_control.FinalWidth = width;
+        m_control.FinalHeight = height;
+        m_control.Layout = static_cast<std::int32_t>(layout);
+        m_control.LineBytes =
+            static_cast<std::int64_t>(width) * static_cast<std::int64_t>(LayoutBytes(layout));
+        m_control.LineAddress = reinterpret_cast<std::uintptr_t>(free.GetScanLine(0));
+        m_control.Pitch = height > 1 ? free.GetScanLine(1) - free.GetScanLine(0) : 0;
+        m_control.Phase.store(phReady, std::memory_order_release);
+        std::uint32_t answer = rlWaiting;
+        while ((answer = m_control.Release.load(std::memory_order_acquire)) == rlWaiting)
+            ::usleep(200);
+        if (answer == rlRead)
+            return true;
+        if (!OpenLines(width, height, layout))
             return false;
         // Both cores copy: clearing and filling the shared pages is most of the isolation's cost.
         ParallelRows(0, height, [&](std::int64_t first, std::int64_t last) {
             for (auto y = static_cast<int>(first); y < last; ++y)
                 PutLine(y, free.GetScanLine(height - 1 - y));
         });
-        m_control.Type = type;
-        m_control.Transparent = free.IsTransparent() ? 1 : 0;
-        m_control.DpcmX = free.GetDpcmX();
-        m_control.DpcmY = free.GetDpcmY();
         return true;
     }
 
@@ -322,6 +356,10 @@ private:
 [[noreturn]] void RunChild(TControl& control, int pixelFd, const std::string& fileName,
                            bool freeImage, const TLoadLimits& limits)
 {
+    // A child left behind by a parent that died would wait for its answer forever.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() == 1)
+        ::_exit(1);
     rlimit noCore{0, 0};
     ::setrlimit(RLIMIT_CORE, &noCore);
     LimitMemory(limits.MemoryBaseBytes);
@@ -372,7 +410,7 @@ bool AllocateImage(TBmpHdr& image, std::int64_t width, std::int64_t height)
 // Waits for the child, extending the deadline once the header is known, and shows progress.
 // Answers the child's wait status, or -1 after killing it (status already set).
 int SuperviseChild(pid_t pid, TControl& control, const TLoadLimits& limits, std::int64_t fileSize,
-                   TBmpHdr& image, bool& reaped)
+                   TBmpHdr& image, bool& reaped, bool stopAtReady)
 {
     const TClock::time_point start = TClock::now();
     double deadline = limits.HeaderSeconds;
@@ -390,7 +428,8 @@ int SuperviseChild(pid_t pid, TControl& control, const TLoadLimits& limits, std:
             break;
         }
         // The answer is complete before the child has torn itself down: go on while it exits.
-        if (control.Phase.load(std::memory_order_acquire) == phDone) {
+        const std::uint32_t now = control.Phase.load(std::memory_order_acquire);
+        if (now == phDone || (stopAtReady && now == phReady)) {
             result = 0;
             break;
         }
@@ -481,6 +520,80 @@ bool ConvertLines(int pixelFd, const TControl& control, TBmpHdr& image)
     return true;
 }
 
+// Turns the child's end into a status: false (with the reason) unless it answered in full or is
+// waiting with its bitmap.
+bool CheckChild(int status, const TControl& control)
+{
+    if (status == -1)
+        return false;
+    if (WIFSIGNALED(status)) {
+        const int sig = WTERMSIG(status);
+        SetFileStatus(sig == SIGKILL ? TFileErrorCode::feOutOfMemory : TFileErrorCode::feCrashed,
+                      sig == SIGKILL ? std::string("the decoder ran out of memory")
+                                     : "the decoder crashed on this file (signal " +
+                                           std::to_string(sig) + ")");
+        return false;
+    }
+    const std::uint32_t phase = control.Phase.load(std::memory_order_acquire);
+    if (phase == phReady)
+        return true;
+    if (phase != phDone) {
+        SetFileStatus(TFileErrorCode::feCrashed, "the decoder stopped without an answer");
+        return false;
+    }
+    if (control.Ok == 0) {
+        SetFileStatus(static_cast<TFileErrorCode>(control.Code), control.Message);
+        return false;
+    }
+    return true;
+}
+
+// Reads the waiting child's bitmap straight from its memory, converting on all cores.
+bool ReadChildLines(pid_t pid, const TControl& control, TBmpHdr& image)
+{
+    const std::int32_t width = control.FinalWidth;
+    const std::int32_t height = control.FinalHeight;
+    const auto layout = static_cast<TFreeLayout>(control.Layout);
+    const auto lineBytes = static_cast<std::size_t>(control.LineBytes);
+    if (!IsValidImageSize(width, height) ||
+        lineBytes != static_cast<std::size_t>(width) * LayoutBytes(layout) ||
+        (height > 1 && control.Pitch < static_cast<std::int64_t>(lineBytes)))
+        return false;
+    if (!AllocateImage(image, width, height))
+        return false;
+    constexpr std::int64_t LinesPerRead = 64;
+    std::atomic<bool> failed{false};
+    try {
+        ParallelRows(0, height, [&](std::int64_t first, std::int64_t last) {
+            std::vector<std::uint8_t> buffer(static_cast<std::size_t>(LinesPerRead) * lineBytes);
+            iovec remote[LinesPerRead];
+            for (std::int64_t y0 = first; y0 < last && !failed.load(); y0 += LinesPerRead) {
+                const std::int64_t n = std::min(LinesPerRead, last - y0);
+                for (std::int64_t i = 0; i < n; ++i) {
+                    const std::int64_t line = height - 1 - (y0 + i);  // bottom-up scan lines
+                    remote[i].iov_base = reinterpret_cast<void*>(
+                        control.LineAddress + static_cast<std::uint64_t>(line * control.Pitch));
+                    remote[i].iov_len = lineBytes;
+                }
+                iovec local{buffer.data(), static_cast<std::size_t>(n) * lineBytes};
+                const ssize_t got =
+                    ::process_vm_readv(pid, &local, 1, remote, static_cast<unsigned long>(n), 0);
+                if (got != static_cast<ssize_t>(local.iov_len)) {
+                    failed.store(true);
+                    return;
+                }
+                for (std::int64_t i = 0; i < n; ++i)
+                    ConvertFreeRow(layout, buffer.data() + static_cast<std::size_t>(i) * lineBytes,
+                                   image.Pixels[static_cast<std::size_t>(y0 + i)].data(),
+                                   static_cast<std::size_t>(width));
+            }
+        });
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return !failed.load();
+}
+
 bool LoadIsolated(const std::string& fileName, TBmpHdr& image, TImageInfo& info, bool freeImage,
                   const TLoadLimits& limits, std::int64_t fileSize, TFileDetails* details)
 {
@@ -510,33 +623,23 @@ bool LoadIsolated(const std::string& fileName, TBmpHdr& image, TImageInfo& info,
                 ::waitpid(Pid, nullptr, 0);
         }
     } reaper{pid};
-    const int status =
-        SuperviseChild(pid, *control.operator->(), limits, fileSize, image, reaper.Reaped);
-    if (status == -1)
+    TControl& c = *control.operator->();
+    if (!CheckChild(SuperviseChild(pid, c, limits, fileSize, image, reaper.Reaped, true), c))
         return false;
-    if (WIFSIGNALED(status)) {
-        const int sig = WTERMSIG(status);
-        if (sig == SIGKILL || sig == SIGSEGV || sig == SIGBUS)
-            SetFileStatus(
-                sig == SIGKILL ? TFileErrorCode::feOutOfMemory : TFileErrorCode::feCrashed,
-                sig == SIGKILL
-                    ? "the decoder ran out of memory"
-                    : "the decoder crashed on this file (signal " + std::to_string(sig) + ")");
-        else
-            SetFileStatus(TFileErrorCode::feCrashed,
-                          "the decoder crashed on this file (signal " + std::to_string(sig) + ")");
-        return false;
-    }
-    if (control->Phase.load(std::memory_order_acquire) != phDone) {
-        SetFileStatus(TFileErrorCode::feCrashed, "the decoder stopped without an answer");
+    if (c.Phase.load(std::memory_order_acquire) == phReady) {
+        if (limits.ReadChildMemory && ReadChildLines(pid, c, image)) {
+            c.Release.store(rlRead, std::memory_order_release);
+        } else {
+            // Reading another process's memory can be forbidden (ptrace policy): ask for a copy.
+            c.Release.store(rlCopy, std::memory_order_release);
+            if (!CheckChild(SuperviseChild(pid, c, limits, fileSize, image, reaper.Reaped, false),
+                            c) ||
+                !ConvertLines(pixelFd.Get(), c, image))
+                return false;
+        }
+    } else if (!ConvertLines(pixelFd.Get(), c, image)) {
         return false;
     }
-    if (control->Ok == 0) {
-        SetFileStatus(static_cast<TFileErrorCode>(control->Code), control->Message);
-        return false;
-    }
-    if (!ConvertLines(pixelFd.Get(), *control.operator->(), image))
-        return false;
     info.DpiX = RoundDpi(control->DpcmX);
     info.DpiY = RoundDpi(control->DpcmY);
     info.Transparent = control->Transparent != 0;

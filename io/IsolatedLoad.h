@@ -25,6 +25,9 @@ struct TLoadLimits {
     std::int64_t MemoryBytesPerPixel = 96;
     /// With false the decode runs in this process (for measuring the isolation's cost).
     bool Isolate = true;
+    /// Read the child's bitmap from its memory; with false (or where the system forbids it) the
+    /// child copies its scan lines into shared memory instead.
+    bool ReadChildMemory = true;
 };
 
 enum class TLoadPath : std::uint8_t {

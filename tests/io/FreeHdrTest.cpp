@@ -827,6 +827,13 @@ TEST(LoadImageFile, IsolatedAndInProcessLoadsAreIdentical)
             ++loadedCount;
             EXPECT_TRUE(SameBits(isolated.Image, inProcess.Image)) << what;
             ExpectSameInfo(isolated.Info, inProcess.Info, what);
+            // The way back through shared memory, used where reading the child is forbidden.
+            TLoaded copied;
+            TLoadLimits limits;
+            limits.ReadChildMemory = false;
+            ASSERT_TRUE(LoadImageFile(file, &copied.Image, copied.Info, path, limits)) << what;
+            EXPECT_TRUE(SameBits(copied.Image, inProcess.Image)) << what << " (copied)";
+            ExpectSameInfo(copied.Info, inProcess.Info, what + " (copied)");
         }
     }
     EXPECT_GT(loadedCount, 70);
