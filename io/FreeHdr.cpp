@@ -561,20 +561,8 @@ bool LoadBmpHdr(const std::string& fileName, TBmpHdr* image, TImageInfo& info)
     if (LastFileStatus().Code == TFileErrorCode::feTooLarge || !IsBmpFile(fileName) ||
         !LoadBmpFallback(fileName, bitmap, transparent))
         return false;
-    try {
-        image->SetWidth(bitmap.Width());
-        image->SetHeight(bitmap.Height());
-    } catch (const std::bad_alloc&) {
-        image->Clear();
-        SetFileStatus(TFileErrorCode::feOutOfMemory, "not enough memory for the image");
+    if (!ImportBitmap(bitmap, *image, true))
         return false;
-    }
-    const TFreeLayout layout = bitmap.PixelFormat() == TPixelFormat::pf32bit
-                                   ? TFreeLayout::flBitmap32
-                                   : TFreeLayout::flBitmap24;
-    for (std::int32_t y = 0; y < bitmap.Height(); ++y)
-        ConvertFreeRow(layout, bitmap.ScanLine(y),
-                       image->Pixels[static_cast<std::size_t>(y)].data(), image->Width());
     info.DpiX = info.DpiY = 72.0f;
     info.Transparent = transparent;
     info.Kind = TImageKind::ikStandard;

@@ -191,6 +191,33 @@ void PlatformRowToHdr(const TBitmap& bitmap, std::int32_t y, TColorHdr* target)
         target[x] = BGRToColorHdr(s[0], s[1], s[2]);
 }
 
+bool ImportBitmap(const TBitmap& bitmap, TBmpHdr& image, bool keepAlpha)
+{
+    if (!IsValidImageSize(bitmap.Width(), bitmap.Height())) {
+        SetFileStatus(TFileErrorCode::feTooLarge, "image too large");
+        return false;
+    }
+    try {
+        image.SetWidth(bitmap.Width());
+        image.SetHeight(bitmap.Height());
+    } catch (const std::bad_alloc&) {
+        image.Clear();
+        SetFileStatus(TFileErrorCode::feOutOfMemory, "not enough memory for the image");
+        return false;
+    }
+    const bool alpha = keepAlpha && bitmap.PixelFormat() == TPixelFormat::pf32bit;
+    ParallelRows(0, bitmap.Height(), [&](std::int64_t first, std::int64_t last) {
+        for (auto y = static_cast<std::int32_t>(first); y < last; ++y) {
+            TColorHdr* row = image.Pixels[static_cast<std::size_t>(y)].data();
+            if (alpha)
+                ConvertFreeRow(TFreeLayout::flBitmap32, bitmap.ScanLine(y), row, image.Width());
+            else
+                PlatformRowToHdr(bitmap, y, row);
+        }
+    });
+    return true;
+}
+
 bool LoadPlatformHdr(const std::string& fileName, TBmpHdr* image, TImageInfo& info)
 {
     if (image == nullptr)
@@ -198,24 +225,8 @@ bool LoadPlatformHdr(const std::string& fileName, TBmpHdr* image, TImageInfo& in
     ClearFileStatus();
     image->Assign(nullptr);
     TBitmap bitmap;
-    if (!LoadPlatformBitmap(fileName, bitmap))
+    if (!LoadPlatformBitmap(fileName, bitmap) || !ImportBitmap(bitmap, *image, false))
         return false;
-    if (!IsValidImageSize(bitmap.Width(), bitmap.Height())) {
-        SetFileStatus(TFileErrorCode::feTooLarge, "image too large");
-        return false;
-    }
-    try {
-        image->SetWidth(bitmap.Width());
-        image->SetHeight(bitmap.Height());
-    } catch (const std::bad_alloc&) {
-        image->Clear();
-        SetFileStatus(TFileErrorCode::feOutOfMemory, "not enough memory for the image");
-        return false;
-    }
-    ParallelRows(0, bitmap.Height(), [&](std::int64_t first, std::int64_t last) {
-        for (auto y = static_cast<std::int32_t>(first); y < last; ++y)
-            PlatformRowToHdr(bitmap, y, image->Pixels[static_cast<std::size_t>(y)].data());
-    });
     info.Transparent = false;
     info.Kind = TImageKind::ikStandard;
     info.DpiX = info.DpiY = 72.0f;

@@ -29,6 +29,10 @@ bool IsBmpFile(const std::string& fileName);
 /// that leave the byte unused), which loads opaque as 24 bits.
 bool LoadBmpFallback(const std::string& fileName, TBitmap& bitmap, bool& transparent);
 
+/// Sizes the image to the bitmap and imports it; alpha from the fourth byte of 32-bit bitmaps
+/// when keepAlpha, else 1.0. False (image empty, status set) when it does not fit.
+bool ImportBitmap(const TBitmap& bitmap, TBmpHdr& image, bool keepAlpha);
+
 /// Loads in this process: Transparent false, Kind ikStandard, 72 DPI.
 bool LoadPlatformHdr(const std::string& fileName, TBmpHdr* image, TImageInfo& info);
 
