@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "ImageCompare.h"
+#include "TestImages.h"
 #include "adjust/ColorAdjust.h"
 #include "adjust/HistogramHdr.h"
 #include "adjust/ToneAdjust.h"

@@ -7,10 +7,12 @@
 #include <utility>
 #include <vector>
 
+#include "TestImages.h"
 #include "adjust/ColorAdjust.h"
 #include "core/BmpHdr.h"
 
 using namespace lumivex;
+using lumivex::test::RowImage;
 
 namespace {
 
@@ -31,15 +33,6 @@ float RefLuminosity(float b, float g, float r)
 bool SamePixel(const TColorHdr& a, const TColorHdr& b)
 {
     return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
-TBmpHdr Pixels(const std::vector<TColorHdr>& pixels)
-{
-    TBmpHdr image;
-    image.SetSize(static_cast<std::int64_t>(pixels.size()), 1, clNoneHdr);
-    for (std::size_t i = 0; i < pixels.size(); ++i)
-        image.Pixels[0][i] = pixels[i];
-    return image;
 }
 
 bool SameImage(const TBmpHdr& a, const TBmpHdr& b)
@@ -92,7 +85,7 @@ TEST(LuminosityHdr, WeighsBlueGreenAndRedInDouble)
 
 TEST(SaturationChannelsHdr, ZeroAmountsChangeNothing)
 {
-    TBmpHdr image = Pixels({ColorHdr(2.5f, 0.5f, -1.0f, 7.0f), ColorHdr(NaN, 3.0f, 0.2f, -1.0f)});
+    TBmpHdr image = RowImage({ColorHdr(2.5f, 0.5f, -1.0f, 7.0f), ColorHdr(NaN, 3.0f, 0.2f, -1.0f)});
     const TBmpHdr before = Copy(image);
     SaturationChannelsHdr(&image, MaxRectHdr, 0.0f, 0.0f, 0.0f);
     SaturationHdr(&image, MaxRectHdr, 0.0f);
@@ -101,7 +94,7 @@ TEST(SaturationChannelsHdr, ZeroAmountsChangeNothing)
 
 TEST(SaturationHdr, MinusOneGivesTheGreyValueInEveryChannel)
 {
-    TBmpHdr image = Pixels({ColorHdr(0.6f, 0.4f, 0.2f, 7.0f)});
+    TBmpHdr image = RowImage({ColorHdr(0.6f, 0.4f, 0.2f, 7.0f)});
     SaturationHdr(&image, MaxRectHdr, -1.0f);
     const TColorHdr p = image.Pixels[0][0];
     const float y = RefLuminosity(0.2f, 0.4f, 0.6f);  // 0.438, see LuminosityHdr
@@ -117,7 +110,7 @@ TEST(SaturationChannelsHdr, MovesEachChannelFromTheGreyOfTheOriginalPixel)
     // Amounts B 1, G 0.5, R -0.5 on (B 0.2, G 0.4, R 0.6), Y = 0.438 from the unchanged pixel:
     // B = 0.2 + (0.2 - 0.438) = -0.038 -> 0, G = 0.4 + 0.5 (0.4 - 0.438) = 0.381,
     // R = 0.6 - 0.5 (0.6 - 0.438) = 0.519.
-    TBmpHdr image = Pixels({ColorHdr(0.6f, 0.4f, 0.2f, -1.0f)});
+    TBmpHdr image = RowImage({ColorHdr(0.6f, 0.4f, 0.2f, -1.0f)});
     SaturationChannelsHdr(&image, MaxRectHdr, 1.0f, 0.5f, -0.5f);
     const TColorHdr p = image.Pixels[0][0];
     const double y = RefLuminosity(0.2f, 0.4f, 0.6f);
@@ -129,14 +122,14 @@ TEST(SaturationChannelsHdr, MovesEachChannelFromTheGreyOfTheOriginalPixel)
     EXPECT_EQ(p.A, -1.0f);
     // Amount 1 on every channel, clamped above: Y = 0.099 + 0.531 + 0.03 = 0.66,
     // B = G = 0.9 + 0.24 = 1.14 -> 1, R = 0.1 - 0.56 -> 0.
-    TBmpHdr bright = Pixels({ColorHdr(0.1f, 0.9f, 0.9f, 1.0f)});
+    TBmpHdr bright = RowImage({ColorHdr(0.1f, 0.9f, 0.9f, 1.0f)});
     SaturationHdr(&bright, MaxRectHdr, 1.0f);
     EXPECT_EQ(bright.Pixels[0][0].B, 1.0f);
     EXPECT_EQ(bright.Pixels[0][0].G, 1.0f);
     EXPECT_EQ(bright.Pixels[0][0].R, 0.0f);
     for (const TColorHdr& c : Colourful) {
         for (float k : {-0.75f, 0.3f, 2.0f}) {
-            TBmpHdr one = Pixels({c});
+            TBmpHdr one = RowImage({c});
             SaturationHdr(&one, MaxRectHdr, k);
             const double g = RefLuminosity(c.B, c.G, c.R);
             const TColorHdr q = one.Pixels[0][0];
@@ -149,12 +142,12 @@ TEST(SaturationChannelsHdr, MovesEachChannelFromTheGreyOfTheOriginalPixel)
 
 TEST(HueHdr, LeavesGreyAloneAndTurnsRedIntoGreenAThirdOfATurnOn)
 {
-    TBmpHdr grey = Pixels(
+    TBmpHdr grey = RowImage(
         {GrayHdr(0.0f, 1.0f), GrayHdr(0.3f, 7.0f), GrayHdr(1.0f, -1.0f), GrayHdr(2.5f, 0.5f)});
     const TBmpHdr before = Copy(grey);
     HueHdr(&grey, MaxRectHdr, 0.37f);
     EXPECT_TRUE(SameImage(grey, before));
-    TBmpHdr red = Pixels({ColorHdr(1.0f, 0.0f, 0.0f, 0.5f)});
+    TBmpHdr red = RowImage({ColorHdr(1.0f, 0.0f, 0.0f, 0.5f)});
     HueHdr(&red, MaxRectHdr, 1.0f / 3.0f);
     ExpectColourNear(red.Pixels[0][0], 0.0f, 1.0f, 0.0f, 1e-6);
     EXPECT_EQ(red.Pixels[0][0].A, 0.5f);
@@ -166,7 +159,7 @@ TEST(HueHdr, WrapsAroundTheCircle)
 {
     // (R 1, G 0, B 0.6): max R, so hue = ((G - B) / 1) / 6 + 1 = 0.9. 0.9 + 0.2 = 1.1 -> 0.1,
     // which HSL (S 1, L 0.5) turns into R 1, G 6 x 0.1 = 0.6, B 0.
-    TBmpHdr image = Pixels({ColorHdr(1.0f, 0.0f, 0.6f, 1.0f)});
+    TBmpHdr image = RowImage({ColorHdr(1.0f, 0.0f, 0.6f, 1.0f)});
     HueHdr(&image, MaxRectHdr, 0.2f);
     ExpectColourNear(image.Pixels[0][0], 1.0f, 0.6f, 0.0f, 1e-6);
     // And back: 0.1 - 0.2 = -0.1 -> 0.9.
@@ -176,7 +169,7 @@ TEST(HueHdr, WrapsAroundTheCircle)
 
 TEST(HueHdr, HalfTurnsCancelAndShiftsAreLimitedToOneTurn)
 {
-    const TBmpHdr source = Pixels(Colourful);
+    const TBmpHdr source = RowImage(Colourful);
     TBmpHdr twice = Copy(source);
     HueHdr(&twice, MaxRectHdr, 0.5f);
     HueHdr(&twice, MaxRectHdr, 0.5f);
@@ -214,7 +207,7 @@ TEST(GrayscaleHdr, ModesPickLuminosityAverageMinimumMaximumOrOneChannel)
         {5, 2.0f},       {6, 0.5f},    {7, luminosity}, {255, luminosity},
     };
     for (const auto& [mode, expected] : modes) {
-        TBmpHdr image = Pixels({source});
+        TBmpHdr image = RowImage({source});
         GrayscaleHdr(&image, MaxRectHdr, mode);
         const TColorHdr p = image.Pixels[0][0];
         EXPECT_EQ(p.B, expected) << int{mode};
@@ -226,7 +219,7 @@ TEST(GrayscaleHdr, ModesPickLuminosityAverageMinimumMaximumOrOneChannel)
 
 TEST(NegativeHdr, InvertsWithoutClampingAndTwiceIsTheIdentity)
 {
-    TBmpHdr image = Pixels({ColorHdr(1.5f, 0.25f, -2.0f, 7.0f)});
+    TBmpHdr image = RowImage({ColorHdr(1.5f, 0.25f, -2.0f, 7.0f)});
     NegativeHdr(&image, MaxRectHdr);
     EXPECT_EQ(image.Pixels[0][0].R, -0.5f);
     EXPECT_EQ(image.Pixels[0][0].G, 0.75f);
@@ -240,7 +233,7 @@ TEST(NegativeHdr, InvertsWithoutClampingAndTwiceIsTheIdentity)
         const float y = static_cast<float>(512 - k) / 256.0f;
         steps.push_back(TColorHdr{x, y, static_cast<float>((k * 7) % 513) / 256.0f, -1.0f});
     }
-    TBmpHdr ramp = Pixels(steps);
+    TBmpHdr ramp = RowImage(steps);
     const TBmpHdr before = Copy(ramp);
     NegativeHdr(&ramp, MaxRectHdr);
     for (std::size_t i = 0; i < steps.size(); ++i)
@@ -256,7 +249,7 @@ TEST(SetAlphaHdr, SetsTheClampedAlphaAndKeepsTheColours)
     const std::pair<float, float> cases[] = {
         {1.7f, 1.0f}, {0.25f, 0.25f}, {-0.5f, 0.0f}, {NaN, 0.0f}, {0.0f, 0.0f}};
     for (const auto& [value, expected] : cases) {
-        TBmpHdr image = Pixels(source);
+        TBmpHdr image = RowImage(source);
         SetAlphaHdr(&image, MaxRectHdr, value);
         for (std::size_t i = 0; i < source.size(); ++i) {
             TColorHdr p = image.Pixels[0][i];
@@ -271,13 +264,13 @@ TEST(FillRectModeHdr, PaintsAddsOrSubtractsTheColourLayer)
 {
     const TColorHdr white{1.0f, 1.0f, 1.0f, 1.0f};
     // Normal at opacity 0.5: (1 - 0) 0.5 + 0 = 0.5; the target's alpha stays.
-    TBmpHdr black = Pixels({GrayHdr(0.0f, 0.3f)});
+    TBmpHdr black = RowImage({GrayHdr(0.0f, 0.3f)});
     FillRectModeHdr(white, &black, MaxRectHdr, 0, 0.5f);
     EXPECT_TRUE(SamePixel(black.Pixels[0][0], GrayHdr(0.5f, 0.3f)));
     // Subtract white at 0.5: halfway between x and max(x - 1, 0).
     const float xs[] = {0.0f, 0.25f, 1.5f, 3.0f};
     const float halfway[] = {0.0f, 0.125f, 1.0f, 2.5f};
-    TBmpHdr image = Pixels(
+    TBmpHdr image = RowImage(
         {GrayHdr(xs[0], 1.0f), GrayHdr(xs[1], 7.0f), GrayHdr(xs[2], -1.0f), GrayHdr(xs[3], 0.0f)});
     FillRectModeHdr(white, &image, MaxRectHdr, 2, 0.5f);
     for (std::size_t i = 0; i < 4; ++i) {
@@ -287,12 +280,12 @@ TEST(FillRectModeHdr, PaintsAddsOrSubtractsTheColourLayer)
     EXPECT_EQ(image.Pixels[0][1].A, 7.0f);
     EXPECT_EQ(image.Pixels[0][2].A, -1.0f);
     // Add at full opacity is limited to 1.0, even where the pixel was brighter.
-    TBmpHdr bright = Pixels({GrayHdr(3.0f, 1.0f), GrayHdr(0.5f, 1.0f)});
+    TBmpHdr bright = RowImage({GrayHdr(3.0f, 1.0f), GrayHdr(0.5f, 1.0f)});
     FillRectModeHdr(GrayHdr(0.25f, 1.0f), &bright, MaxRectHdr, 1, 1.0f);
     EXPECT_EQ(bright.Pixels[0][0].G, 1.0f);
     EXPECT_EQ(bright.Pixels[0][1].G, 0.75f);
     // Opacity 0 or a transparent colour paints nothing.
-    TBmpHdr untouched = Pixels({GrayHdr(0.4f, 1.0f)});
+    TBmpHdr untouched = RowImage({GrayHdr(0.4f, 1.0f)});
     FillRectModeHdr(white, &untouched, MaxRectHdr, 0, 0.0f);
     FillRectModeHdr(GrayHdr(1.0f, 0.0f), &untouched, MaxRectHdr, 0, 1.0f);
     EXPECT_TRUE(SamePixel(untouched.Pixels[0][0], GrayHdr(0.4f, 1.0f)));

@@ -8,10 +8,13 @@
 #include <limits>
 #include <vector>
 
+#include "TestImages.h"
 #include "adjust/HistogramHdr.h"
 #include "core/BmpHdr.h"
 
 using namespace lumivex;
+using lumivex::test::RefPower;
+using lumivex::test::RowImage;
 
 namespace {
 
@@ -20,15 +23,6 @@ constexpr float Inf = std::numeric_limits<float>::infinity();
 constexpr std::size_t Stats = 4;  // min, max, average, median before the bins
 
 THistogram* const All[] = {&HistLuminosity, &HistRed, &HistGreen, &HistBlue};
-
-float RefPower(float base, float exponent)
-{
-    if (!(base > 0.0f))
-        return 0.0f;
-    if (exponent == 1.0f)
-        return base;
-    return static_cast<float>(std::exp(double{exponent} * std::log(double{base})));
-}
 
 float RefLevels(float x, float e, float inLow, float inHigh, float outLow, float outHigh)
 {
@@ -50,15 +44,6 @@ double TotalWeight(const THistogram& h)
     for (std::size_t k = Stats; k < h.size(); ++k)
         total += h[k];
     return total;
-}
-
-TBmpHdr Pixels(const std::vector<TColorHdr>& pixels)
-{
-    TBmpHdr image;
-    image.SetSize(static_cast<std::int64_t>(pixels.size()), 1, clNoneHdr);
-    for (std::size_t i = 0; i < pixels.size(); ++i)
-        image.Pixels[0][i] = pixels[i];
-    return image;
 }
 
 // White where marked, black elsewhere: the weight in the last bin counts the white pixels read
@@ -250,7 +235,7 @@ TEST(AccumulateHistograms, AveragesMediansAndChannelsOfAFewPixels)
     const std::vector<TColorHdr> pixels = {
         ColorHdr(0.0f, 0.5f, 1.0f, 7.0f), ColorHdr(0.25f, 0.5f, 1.0f, -1.0f),
         ColorHdr(0.5f, 0.5f, 1.0f, 1.0f), ColorHdr(1.0f, 0.5f, 0.0f, 0.0f)};
-    const TBmpHdr image = Pixels(pixels);
+    const TBmpHdr image = RowImage(pixels);
     AccumulateHistograms(&image, MaxRectHdr, 1, 1);
     float mn = 0.0f, mx = 0.0f, avg = 0.0f, med = 0.0f;
     GetHistogramStats(1, mn, mx, avg, med);
@@ -355,13 +340,13 @@ TEST(ChannelLevelsHdr, NeutralZeroGammaOrInvalidSettingsChangeNothing)
         {&active, &reversedOut, &active}, {&active, &neutral, &emptyIn},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
-        TBmpHdr image = Pixels(source);
+        TBmpHdr image = RowImage(source);
         ChannelLevelsHdr(&image, MaxRectHdr, *cases[i][0], *cases[i][1], *cases[i][2]);
         for (std::size_t k = 0; k < source.size(); ++k)
             EXPECT_EQ(std::memcmp(&image.Pixels[0][k], &source[k], sizeof(TColorHdr)), 0)
                 << "case " << i << " pixel " << k;  // 2.0 and -0.5 survive
     }
-    TBmpHdr image = Pixels(source);
+    TBmpHdr image = RowImage(source);
     LevelsHdr(&image, MaxRectHdr, loose);
     EXPECT_EQ(image.Pixels[0][0].R, 2.0f);
 }
@@ -370,8 +355,8 @@ TEST(LevelsHdr, ClipsAtTheInputEndsAndBendsByTheGamma)
 {
     // inHigh 0.8: everything from 0.8 up becomes outHigh 1; 0.4 / 0.8 = 0.5 exactly.
     TBmpHdr image =
-        Pixels({GrayHdr(0.8f, 7.0f), GrayHdr(0.9f, 1.0f), GrayHdr(5.0f, 1.0f), GrayHdr(Inf, 1.0f),
-                GrayHdr(0.4f, 1.0f), GrayHdr(-1.0f, 1.0f), GrayHdr(NaN, -1.0f)});
+        RowImage({GrayHdr(0.8f, 7.0f), GrayHdr(0.9f, 1.0f), GrayHdr(5.0f, 1.0f), GrayHdr(Inf, 1.0f),
+                  GrayHdr(0.4f, 1.0f), GrayHdr(-1.0f, 1.0f), GrayHdr(NaN, -1.0f)});
     LevelsHdr(&image, MaxRectHdr, TLevels{1.0f, 0.0f, 0.8f, 0.0f, 1.0f});
     const float expected[] = {1.0f, 1.0f, 1.0f, 1.0f, 0.5f, 0.0f, 0.0f};
     for (std::size_t i = 0; i < std::size(expected); ++i) {
@@ -381,12 +366,12 @@ TEST(LevelsHdr, ClipsAtTheInputEndsAndBendsByTheGamma)
     EXPECT_EQ(image.Pixels[0][0].A, 7.0f);
     EXPECT_EQ(image.Pixels[0][6].A, -1.0f);
     // Gamma 2 is the power 1 / 2: 0.25 -> 0.5.
-    TBmpHdr g = Pixels({GrayHdr(0.25f, 1.0f)});
+    TBmpHdr g = RowImage({GrayHdr(0.25f, 1.0f)});
     LevelsHdr(&g, MaxRectHdr, TLevels{2.0f, 0.0f, 1.0f, 0.0f, 1.0f});
     EXPECT_EQ(g.Pixels[0][0].G, 0.5f);
     // Gamma 3 goes through the float 1 / 3.
     const std::vector<float> xs = {0.1f, 0.3f, 0.55f, 0.9f};
-    TBmpHdr row = Pixels(
+    TBmpHdr row = RowImage(
         {GrayHdr(xs[0], 1.0f), GrayHdr(xs[1], 1.0f), GrayHdr(xs[2], 1.0f), GrayHdr(xs[3], 1.0f)});
     LevelsHdr(&row, MaxRectHdr, TLevels{3.0f, 0.05f, 0.95f, 0.1f, 0.8f});
     const auto e = static_cast<float>(1.0 / 3.0);
@@ -399,7 +384,7 @@ TEST(ChannelLevelsHdr, AppliesEachChannelsSettingsBlueFirst)
     // Only red active (gamma 2): blue and green still go through their neutral levels, which
     // clip 1.5 to 1 and -0.5 to 0 and keep 0.25.
     TBmpHdr image =
-        Pixels({ColorHdr(0.25f, 1.5f, -0.5f, 7.0f), ColorHdr(2.0f, 0.25f, 0.25f, 1.0f)});
+        RowImage({ColorHdr(0.25f, 1.5f, -0.5f, 7.0f), ColorHdr(2.0f, 0.25f, 0.25f, 1.0f)});
     const TLevels neutral;
     ChannelLevelsHdr(&image, MaxRectHdr, neutral, neutral, TLevels{2.0f, 0.0f, 1.0f, 0.0f, 1.0f});
     EXPECT_EQ(image.Pixels[0][0].R, 0.5f);
@@ -410,7 +395,7 @@ TEST(ChannelLevelsHdr, AppliesEachChannelsSettingsBlueFirst)
     EXPECT_EQ(image.Pixels[0][1].G, 0.25f);
     EXPECT_EQ(image.Pixels[0][1].B, 0.25f);
     // Blue from 0.5: (0.75 - 0.5) / 0.5 = 0.5; green onto 0..0.5: 0.375; red gamma 2: 0.75^0.5.
-    TBmpHdr grey = Pixels({GrayHdr(0.75f, 1.0f)});
+    TBmpHdr grey = RowImage({GrayHdr(0.75f, 1.0f)});
     ChannelLevelsHdr(&grey, MaxRectHdr, TLevels{1.0f, 0.5f, 1.0f, 0.0f, 1.0f},
                      TLevels{1.0f, 0.0f, 1.0f, 0.0f, 0.5f}, TLevels{2.0f, 0.0f, 1.0f, 0.0f, 1.0f});
     EXPECT_EQ(grey.Pixels[0][0].B, 0.5f);
@@ -459,7 +444,7 @@ TEST(TransferCurve, PlacesOnePointPerRampPixelFromTheBottomUp)
     TransferRamp(0);
     // The channel decides which value is read: R 0.75 -> 35, G 0.5 -> 60, B 0.25 -> 85,
     // luminosity 0.0275 + 0.295 + 0.225 = 0.5475 -> 55.25.
-    const TBmpHdr pixel = Pixels({ColorHdr(0.75f, 0.5f, 0.25f, 1.0f)});
+    const TBmpHdr pixel = RowImage({ColorHdr(0.75f, 0.5f, 0.25f, 1.0f)});
     EXPECT_EQ(TransferCurve(pixel, 1, 10, 101), std::vector<float>{35});
     EXPECT_EQ(TransferCurve(pixel, 2, 10, 101), std::vector<float>{60});
     EXPECT_EQ(TransferCurve(pixel, 3, 10, 101), std::vector<float>{85});

@@ -7,11 +7,13 @@
 #include <limits>
 #include <vector>
 
-#include "ImageCompare.h"
+#include "TestImages.h"
 #include "adjust/ToneAdjust.h"
 #include "core/BmpHdr.h"
 
 using namespace lumivex;
+using lumivex::test::GreyRow;
+using lumivex::test::RefPower;
 using lumivex::test::SameBits;
 
 namespace {
@@ -25,15 +27,6 @@ float RefClamp(float v)
     if (!(v > 0.0f))
         return 0.0f;
     return v >= 1.0f ? 1.0f : v;
-}
-
-float RefPower(float base, float exponent)
-{
-    if (!(base > 0.0f))
-        return 0.0f;
-    if (exponent == 1.0f)
-        return base;
-    return static_cast<float>(std::exp(double{exponent} * std::log(double{base})));
 }
 
 float RefBrightness(float x, float k)
@@ -76,16 +69,6 @@ float RefLevelsCurve(float x, float low, float high, float pivot, float exponent
                                             RefPower(static_cast<float>((double{x} - low) / l), e));
     return static_cast<float>(high -
                               double{h} * RefPower(static_cast<float>((double{high} - x) / h), e));
-}
-
-// One pixel per value, the value in B, G and R; alpha 7 marks that only colours change.
-TBmpHdr ValueRow(const std::vector<float>& values)
-{
-    TBmpHdr image;
-    image.SetSize(static_cast<std::int64_t>(values.size()), 1, clNoneHdr);
-    for (std::size_t i = 0; i < values.size(); ++i)
-        image.Pixels[0][i] = TColorHdr{values[i], values[i], values[i], 7.0f};
-    return image;
 }
 
 bool Unchanged(const TBmpHdr& image, const std::vector<float>& values)
@@ -146,7 +129,7 @@ TEST(BrightnessValue, ScalesTowardsBlackOrMovesTowardsWhiteAndClamps)
 TEST(BrightnessHdr, ZeroAmountsLeaveTheirChannelsAlone)
 {
     const std::vector<float> values = {2.5f, -1.0f, NaN, 0.3f};
-    TBmpHdr image = ValueRow(values);
+    TBmpHdr image = GreyRow(values, 7.0f);
     BrightnessHdr(&image, MaxRectHdr, 0.0f, 0.0f, 0.0f);
     EXPECT_TRUE(Unchanged(image, values));  // 2.5 stays 2.5
     // Only blue moves: (1 - 2.5) 0.01 + 2.5 = 2.485, clamped; green and red keep 2.5.
@@ -165,10 +148,10 @@ TEST(BrightnessHdr, TakesAmountsInBlueGreenRedOrder)
     EXPECT_EQ(p.B, 0.25f);
     EXPECT_EQ(p.G, 0.75f);
     EXPECT_EQ(p.R, 1.0f);
-    TBmpHdr image = ValueRow(Inputs);
+    TBmpHdr image = GreyRow(Inputs, 7.0f);
     BrightnessHdr(&image, MaxRectHdr, -0.3f, -0.3f, -0.3f);
     ExpectRow(image, Inputs, [](float x) { return RefBrightness(x, -0.3f); });
-    image = ValueRow(Inputs);
+    image = GreyRow(Inputs, 7.0f);
     BrightnessHdr(&image, MaxRectHdr, 0.45f, 0.45f, 0.45f);
     ExpectRow(image, Inputs, [](float x) { return RefBrightness(x, 0.45f); });
 }
@@ -192,7 +175,7 @@ TEST(ContrastValue, StretchesDistancesFromHalfAndClamps)
 TEST(ContrastChannelsHdr, ZeroAmountsChangeNothingAndChannelsComeBlueFirst)
 {
     const std::vector<float> values = {2.5f, -1.0f, NaN, 0.3f};
-    TBmpHdr image = ValueRow(values);
+    TBmpHdr image = GreyRow(values, 7.0f);
     ContrastChannelsHdr(&image, MaxRectHdr, 0.0f, 0.0f, 0.0f);
     ContrastHdr(&image, MaxRectHdr, 0.0f);
     EXPECT_TRUE(Unchanged(image, values));
@@ -207,7 +190,7 @@ TEST(ContrastChannelsHdr, ZeroAmountsChangeNothingAndChannelsComeBlueFirst)
 TEST(ContrastHdr, UsesOneAmountForAllChannels)
 {
     for (float k : {-0.6f, 0.35f, 1.5f}) {
-        TBmpHdr image = ValueRow(Inputs);
+        TBmpHdr image = GreyRow(Inputs, 7.0f);
         ContrastHdr(&image, MaxRectHdr, k);
         ExpectRow(image, Inputs, [k](float x) { return RefContrast(x, k); });
     }
@@ -216,7 +199,7 @@ TEST(ContrastHdr, UsesOneAmountForAllChannels)
 TEST(GammaHdr, RaisesToTheReciprocalGammaWithoutClamping)
 {
     // 0.25^(1/2) = 0.5 and 4^(1/2) = 2: within far less than half an ulp of exact.
-    TBmpHdr image = ValueRow({0.25f, 4.0f, 0.0f, -0.5f, NaN, 1.0f, Inf});
+    TBmpHdr image = GreyRow({0.25f, 4.0f, 0.0f, -0.5f, NaN, 1.0f, Inf}, 7.0f);
     GammaHdr(&image, MaxRectHdr, 2.0f, 2.0f, 2.0f);
     const float expected[] = {0.5f, 2.0f, 0.0f, 0.0f, 0.0f, 1.0f, Inf};
     for (std::size_t i = 0; i < 7; ++i) {
@@ -230,7 +213,7 @@ TEST(GammaHdr, RaisesToTheReciprocalGammaWithoutClamping)
     EXPECT_EQ(q.G, 0.25f);    // exponent 1 returns the value itself
     EXPECT_EQ(q.R, 0.0625f);  // 0.25^2
     for (float g : {2.2f, 0.45f, 3.0f, -1.5f}) {
-        TBmpHdr row = ValueRow(Inputs);
+        TBmpHdr row = GreyRow(Inputs, 7.0f);
         GammaHdr(&row, MaxRectHdr, g, g, g);
         const auto e = static_cast<float>(1.0 / g);  // the reciprocal is rounded to float first
         ExpectRow(row, Inputs, [e](float x) { return RefPower(x, e); });
@@ -243,7 +226,7 @@ TEST(GammaHdr, AnyZeroGammaChangesNothing)
     for (int zero = 0; zero < 3; ++zero) {
         float g[3] = {2.0f, 0.5f, 3.0f};
         g[zero] = 0.0f;
-        TBmpHdr image = ValueRow(values);
+        TBmpHdr image = GreyRow(values, 7.0f);
         GammaHdr(&image, MaxRectHdr, g[0], g[1], g[2]);
         EXPECT_TRUE(Unchanged(image, values)) << zero;
     }
@@ -278,11 +261,11 @@ TEST(SCurveHdr, AppliesPowersBlueFirstAndAnyZeroPowerChangesNothing)
     for (int zero = 0; zero < 3; ++zero) {
         float powers[3] = {2.0f, 0.5f, 3.0f};
         powers[zero] = 0.0f;
-        TBmpHdr image = ValueRow(values);
+        TBmpHdr image = GreyRow(values, 7.0f);
         SCurveHdr(&image, MaxRectHdr, powers[0], powers[1], powers[2]);
         EXPECT_TRUE(Unchanged(image, values)) << zero;
     }
-    TBmpHdr image = ValueRow(Inputs);
+    TBmpHdr image = GreyRow(Inputs, 7.0f);
     SCurveHdr(&image, MaxRectHdr, 1.8f, 1.8f, 1.8f);
     ExpectRow(image, Inputs, [](float x) { return RefSCurve(x, 1.8f); });
 }
@@ -304,7 +287,7 @@ TEST(LevelsLinearHdr, ALowPivotScalesTheWholeIntervalAboutItsTop)
 {
     // (0, 0.2, pivot 0, amount 0.5): x := 0.2 - (0.2 - x) 0.5.
     const std::vector<float> in = {0.0f, 0.1f, 0.2f, 0.3f, -0.1f, 2.0f, NaN};
-    TBmpHdr image = ValueRow(in);
+    TBmpHdr image = GreyRow(in, 7.0f);
     LevelsLinearHdr(&image, MaxRectHdr, 0.0f, 0.2f, 0.0f, 0.5f);
     const auto& row = image.Pixels[0];
     EXPECT_EQ(row[0].B, 0.1f);  // 0.2f / 2 is exactly 0.1f
@@ -319,7 +302,7 @@ TEST(LevelsLinearHdr, AHighPivotScalesTheWholeIntervalAboutItsBottomAndClamps)
 {
     // (0.8, 1, pivot 1, amount 0.5): x := 0.8 + (x - 0.8) 1.5, clamped.
     const std::vector<float> in = {0.9f, 1.0f, 1.5f, 0.8f, 0.5f};
-    TBmpHdr image = ValueRow(in);
+    TBmpHdr image = GreyRow(in, 7.0f);
     LevelsLinearHdr(&image, MaxRectHdr, 0.8f, 1.0f, 1.0f, 0.5f);
     const auto& row = image.Pixels[0];
     EXPECT_NEAR(row[0].B, 0.95, 1e-7);
@@ -335,13 +318,13 @@ TEST(LevelsLinearHdr, AnInteriorPivotSplitsTheInterval)
     // (0.25, 0.75, pivot 0.5, amount 0.5): 0.375 -> 0.25 + 0.125 x 1.5 = 0.4375,
     // 0.625 -> 0.75 - 0.125 x 0.5 = 0.6875, 0.5 -> 0.25 + 0.25 x 1.5 = 0.625.
     const std::vector<float> in = {0.375f, 0.625f, 0.5f, 0.25f, 0.75f, 0.2f};
-    TBmpHdr image = ValueRow(in);
+    TBmpHdr image = GreyRow(in, 7.0f);
     LevelsLinearHdr(&image, MaxRectHdr, 0.25f, 0.75f, 0.5f, 0.5f);
     const float expected[] = {0.4375f, 0.6875f, 0.625f, 0.25f, 0.75f, 0.2f};
     for (std::size_t i = 0; i < in.size(); ++i)
         EXPECT_EQ(image.Pixels[0][i].G, expected[i]) << i;
     for (float amount : {-1.0f, -0.3f, 0.7f, 2.0f}) {
-        TBmpHdr row = ValueRow(Inputs);
+        TBmpHdr row = GreyRow(Inputs, 7.0f);
         LevelsLinearHdr(&row, MaxRectHdr, 0.1f, 0.9f, 0.45f, amount);
         ExpectRow(row, Inputs,
                   [amount](float x) { return RefLevelsLinear(x, 0.1f, 0.9f, 0.45f, amount); });
@@ -365,7 +348,7 @@ TEST(LevelsLinearHdr, InvalidSettingsChangeNothing)
         {NaN, 0.6f, 0.3f, 0.5f},   {0.2f, NaN, 0.3f, 0.5f}, {0.2f, 0.6f, NaN, 0.5f},
     };
     for (const TCase& c : cases) {
-        TBmpHdr image = ValueRow(Inputs);
+        TBmpHdr image = GreyRow(Inputs, 7.0f);
         LevelsLinearHdr(&image, MaxRectHdr, c.Low, c.High, c.Pivot, c.Amount);
         EXPECT_TRUE(Unchanged(image, Inputs)) << c.Low << " " << c.High << " " << c.Pivot;
     }
@@ -375,26 +358,26 @@ TEST(LevelsCurveHdr, BendsEachSideOfThePivotWithTheEndsFixed)
 {
     // (0, 0.5, pivot 0.5, exponent 2): e = 0.5; 0.125 -> 0 + 0.5 x 0.25^0.5 = 0.25.
     const std::vector<float> in = {0.125f, 0.0f, 0.5f, 0.7f, -0.1f};
-    TBmpHdr image = ValueRow(in);
+    TBmpHdr image = GreyRow(in, 7.0f);
     LevelsCurveHdr(&image, MaxRectHdr, 0.0f, 0.5f, 0.5f, 2.0f);
     const float expected[] = {0.25f, 0.0f, 0.5f, 0.7f, -0.1f};
     for (std::size_t i = 0; i < in.size(); ++i)
         EXPECT_EQ(image.Pixels[0][i].R, expected[i]) << i;
     // (0.25, 0.75, pivot 0.5, exponent 2): L = H = 0.25; 0.3125 -> 0.25 + 0.25 x 0.25^0.5 =
     // 0.375, 0.6875 -> 0.75 - 0.25 x 0.25^0.5 = 0.625, the pivot stays.
-    TBmpHdr mid = ValueRow({0.3125f, 0.6875f, 0.5f, 0.25f, 0.75f});
+    TBmpHdr mid = GreyRow({0.3125f, 0.6875f, 0.5f, 0.25f, 0.75f}, 7.0f);
     LevelsCurveHdr(&mid, MaxRectHdr, 0.25f, 0.75f, 0.5f, 2.0f);
     const float midExpected[] = {0.375f, 0.625f, 0.5f, 0.25f, 0.75f};
     for (std::size_t i = 0; i < 5; ++i)
         EXPECT_EQ(mid.Pixels[0][i].B, midExpected[i]) << i;
     // Pivot at low: everything is bent about high; 0.75 -> 1 - 1 x 0.25^0.5 = 0.5.
-    TBmpHdr low = ValueRow({0.75f, 0.0f, 1.0f});
+    TBmpHdr low = GreyRow({0.75f, 0.0f, 1.0f}, 7.0f);
     LevelsCurveHdr(&low, MaxRectHdr, 0.0f, 1.0f, 0.0f, 2.0f);
     EXPECT_EQ(low.Pixels[0][0].G, 0.5f);
     EXPECT_EQ(low.Pixels[0][1].G, 0.0f);
     EXPECT_EQ(low.Pixels[0][2].G, 1.0f);
     for (float exponent : {0.5f, 2.2f, 3.0f, -1.5f}) {
-        TBmpHdr row = ValueRow(Inputs);
+        TBmpHdr row = GreyRow(Inputs, 7.0f);
         LevelsCurveHdr(&row, MaxRectHdr, 0.1f, 0.9f, 0.35f, exponent);
         ExpectRow(row, Inputs,
                   [exponent](float x) { return RefLevelsCurve(x, 0.1f, 0.9f, 0.35f, exponent); });
@@ -404,7 +387,7 @@ TEST(LevelsCurveHdr, BendsEachSideOfThePivotWithTheEndsFixed)
 TEST(LevelsCurveHdr, DoesNotClampAndIgnoresInvalidSettings)
 {
     // Exponent -1: 0.125 -> 0.5 x 0.25^-1 = 2, kept above 1.
-    TBmpHdr image = ValueRow({0.125f});
+    TBmpHdr image = GreyRow({0.125f}, 7.0f);
     LevelsCurveHdr(&image, MaxRectHdr, 0.0f, 0.5f, 0.5f, -1.0f);
     EXPECT_EQ(image.Pixels[0][0].B, 2.0f);
     struct TCase {
@@ -416,7 +399,7 @@ TEST(LevelsCurveHdr, DoesNotClampAndIgnoresInvalidSettings)
         {0.2f, 0.6f, 0.1f, 2.0f}, {0.2f, 0.6f, 0.7f, 2.0f}, {0.2f, 0.6f, NaN, 2.0f},
     };
     for (const TCase& c : cases) {
-        TBmpHdr row = ValueRow(Inputs);
+        TBmpHdr row = GreyRow(Inputs, 7.0f);
         LevelsCurveHdr(&row, MaxRectHdr, c.Low, c.High, c.Pivot, c.Exponent);
         EXPECT_TRUE(Unchanged(row, Inputs))
             << c.Low << " " << c.High << " " << c.Pivot << " " << c.Exponent;

@@ -9,11 +9,13 @@
 #include <utility>
 #include <vector>
 
-#include "ImageCompare.h"
+#include "TestImages.h"
 #include "adjust/ToneCurve.h"
 #include "core/BmpHdr.h"
 
 using namespace lumivex;
+using lumivex::test::GreyRow;
+using lumivex::test::RefPower;
 using lumivex::test::SameBits;
 
 namespace {
@@ -21,16 +23,6 @@ namespace {
 constexpr float NaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float Inf = std::numeric_limits<float>::infinity();
 constexpr float FloatMax = std::numeric_limits<float>::max();
-
-// The curves written straight from their formulas, in double, independently of the code.
-float RefPower(float base, float exponent)
-{
-    if (!(base > 0.0f))
-        return 0.0f;
-    if (exponent == 1.0f)
-        return base;
-    return static_cast<float>(std::exp(static_cast<double>(exponent) * std::log(double{base})));
-}
 
 float RefReinhard(float x)
 {
@@ -72,16 +64,6 @@ float CurveOf(std::uint8_t method, float x)
 {
     SelectToneCurve(method);
     return ToneCurve(x);
-}
-
-// One pixel per value, the value in B, G and R; alpha 7 marks that only colours change.
-TBmpHdr ValueRow(const std::vector<float>& values)
-{
-    TBmpHdr image;
-    image.SetSize(static_cast<std::int64_t>(values.size()), 1, clNoneHdr);
-    for (std::size_t i = 0; i < values.size(); ++i)
-        image.Pixels[0][i] = TColorHdr{values[i], values[i], values[i], 7.0f};
-    return image;
 }
 
 const std::vector<float> Samples = {0.0f,  0.001f, 0.004f, 0.0041f, 0.01f, 0.1f, 0.25f,
@@ -211,7 +193,7 @@ TEST(SelectToneCurve, SaturatingCurvesApproachOneFromBelowAndInfinityIsOne)
 
 TEST(ToneMapHdr, MethodZeroWithoutExposureIsAPureClamp)
 {
-    TBmpHdr image = ValueRow({1.7f, -0.2f, 0.3f, 1.0f, 0.0f, Inf, -Inf, NaN, 1e-40f});
+    TBmpHdr image = GreyRow({1.7f, -0.2f, 0.3f, 1.0f, 0.0f, Inf, -Inf, NaN, 1e-40f}, 7.0f);
     ToneMapHdr(&image, 0, 0, MaxRectHdr);
     const float expected[] = {1.0f, 0.0f, 0.3f, 1.0f, 0.0f, 1.0f, 0.0f, 0.0f, 1e-40f};
     for (std::size_t i = 0; i < std::size(expected); ++i) {
@@ -230,7 +212,7 @@ TEST(ToneMapHdr, ScalesByTheExposureThenAppliesTheCurveAndClamps)
         {-8, 0.0625f}, {-2, 0.5f}, {0, 1.0f}, {2, 2.0f}, {8, 16.0f}};
     for (std::uint8_t method : {0, 1, 2, 3, 7}) {
         for (const auto& [exposure, k] : exposures) {
-            TBmpHdr image = ValueRow(Samples);
+            TBmpHdr image = GreyRow(Samples, 7.0f);
             ToneMapHdr(&image, method, exposure, MaxRectHdr);
             for (std::size_t i = 0; i < Samples.size(); ++i) {
                 const float expected =
@@ -258,7 +240,7 @@ TEST(ToneMapHdr, InfinityIsWhiteUnderEveryCurveAndNaNIsBlack)
 {
     for (std::uint8_t method : {0, 1, 2, 3}) {
         // 3e38 x 16 overflows to +inf in float before the curve sees it.
-        TBmpHdr image = ValueRow({Inf, -Inf, NaN, 3e38f, FloatMax});
+        TBmpHdr image = GreyRow({Inf, -Inf, NaN, 3e38f, FloatMax}, 7.0f);
         ToneMapHdr(&image, method, 8, MaxRectHdr);
         const float expected[] = {1.0f, 0.0f, 0.0f, 1.0f, 1.0f};
         for (std::size_t i = 0; i < std::size(expected); ++i)
@@ -266,7 +248,7 @@ TEST(ToneMapHdr, InfinityIsWhiteUnderEveryCurveAndNaNIsBlack)
     }
     // Without exposure the largest finite values stay white too, not NaN turned black.
     for (std::uint8_t method : {2, 3}) {
-        TBmpHdr image = ValueRow({3e38f, FloatMax});
+        TBmpHdr image = GreyRow({3e38f, FloatMax}, 7.0f);
         ToneMapHdr(&image, method, 0, MaxRectHdr);
         EXPECT_GT(image.Pixels[0][0].R, 0.9999f) << int{method};
         EXPECT_GT(image.Pixels[0][1].R, 0.9999f) << int{method};
@@ -275,7 +257,7 @@ TEST(ToneMapHdr, InfinityIsWhiteUnderEveryCurveAndNaNIsBlack)
 
 TEST(OffsetHdr, ZeroOffsetChangesNothingAtAll)
 {
-    TBmpHdr image = ValueRow({3.0f, -2.0f, NaN, -0.0f, Inf});
+    TBmpHdr image = GreyRow({3.0f, -2.0f, NaN, -0.0f, Inf}, 7.0f);
     TBmpHdr before;
     before.Assign(&image);
     OffsetHdr(&image, MaxRectHdr, 0.0f);
@@ -287,7 +269,7 @@ TEST(OffsetHdr, ZeroOffsetChangesNothingAtAll)
 
 TEST(OffsetHdr, AddsInDoubleAndClamps)
 {
-    TBmpHdr image = ValueRow({3.0f, 0.25f, 0.1f, 0.995f, -0.5f, NaN, Inf});
+    TBmpHdr image = GreyRow({3.0f, 0.25f, 0.1f, 0.995f, -0.5f, NaN, Inf}, 7.0f);
     OffsetHdr(&image, MaxRectHdr, 0.01f);
     const auto& row = image.Pixels[0];
     EXPECT_EQ(row[0].B, 1.0f);  // 3.01 clamped
@@ -299,7 +281,7 @@ TEST(OffsetHdr, AddsInDoubleAndClamps)
     EXPECT_EQ(row[6].B, 1.0f);
     for (const TColorHdr& p : row)
         EXPECT_EQ(p.A, 7.0f);
-    TBmpHdr dark = ValueRow({0.5f, 0.75f, 2.0f});
+    TBmpHdr dark = GreyRow({0.5f, 0.75f, 2.0f}, 7.0f);
     OffsetHdr(&dark, MaxRectHdr, -0.75f);
     EXPECT_EQ(dark.Pixels[0][0].B, 0.0f);  // -0.25
     EXPECT_EQ(dark.Pixels[0][1].B, 0.0f);

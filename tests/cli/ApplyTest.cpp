@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "ImageCompare.h"
 #include "TestData.h"
+#include "TestImages.h"
 #include "cli/Cli.h"
 #include "cli/Operations.h"
 #include "core/BmpHdr.h"

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "ImageCompare.h"
 #include "TestData.h"
+#include "TestImages.h"
 #include "cli/Cli.h"
 #include "core/Parallel.h"
 #include "io/FileStatus.h"
@@ -27,6 +27,7 @@ namespace lumivex {
 namespace {
 
 using test::SameBits;
+using test::SmoothImage;
 using test::TestDataPath;
 using test::TTempDir;
 
@@ -292,16 +293,7 @@ std::string WriteSource(const TTempDir& dir, bool withAlpha)
 
 std::string WriteSmooth(const TTempDir& dir)
 {
-    TBmpHdr image;
-    image.SetSize(64, 48, clNoneHdr);
-    for (int y = 0; y < 48; ++y)
-        for (int x = 0; x < 64; ++x) {
-            const float v = static_cast<float>(x + y) / 110.0f;
-            image.Pixels[y][x] =
-                TColorHdr{std::nearbyint(255.0f * v) / 255.0f,
-                          std::nearbyint(255.0f * (0.9f * v + 0.05f)) / 255.0f,
-                          std::nearbyint(255.0f * (0.8f * v + 0.1f)) / 255.0f, 1.0f};
-        }
+    const TBmpHdr image = SmoothImage();
     const std::string name = dir.File("smooth.png");
     EXPECT_TRUE(SaveAsPng(name, &image, TImageInfo{}));
     return name;

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <limits>
 
-#include "ImageCompare.h"
+#include "TestImages.h"
 #include "core/BmpHdr.h"
 #include "platform/Bitmap.h"
 #include "platform/SysColors.h"

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "ImageCompare.h"
 #include "TestData.h"
+#include "TestImages.h"
 #include "io/FileStatus.h"
 #include "io/FreeHdr.h"
 #include "io/FreeImageApi.h"
@@ -24,6 +24,7 @@ namespace lumivex {
 namespace {
 
 using test::SameBits;
+using test::SmoothImage;
 using test::TestDataPath;
 using test::TTempDir;
 
@@ -967,22 +968,6 @@ TEST(SaveImageFile, EightBitFormatsRoundTripByteValuesExactly)
         ASSERT_TRUE(loaded.Ok);
         EXPECT_TRUE(SameBits(loaded.Image, opaque));
     }
-}
-
-// A smooth ramp of slowly changing hue: 4:2:0 chroma subsampling loses little of it.
-TBmpHdr SmoothImage()
-{
-    TBmpHdr image;
-    image.SetSize(64, 48, clNoneHdr);
-    for (int y = 0; y < 48; ++y)
-        for (int x = 0; x < 64; ++x) {
-            const float v = static_cast<float>(x + y) / 110.0f;
-            image.Pixels[y][x] =
-                TColorHdr{std::nearbyint(255.0f * v) / 255.0f,
-                          std::nearbyint(255.0f * (0.9f * v + 0.05f)) / 255.0f,
-                          std::nearbyint(255.0f * (0.8f * v + 0.1f)) / 255.0f, 1.0f};
-        }
-    return image;
 }
 
 float MeanDifference(const TBmpHdr& a, const TBmpHdr& b)

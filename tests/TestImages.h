@@ -1,0 +1,75 @@
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "core/BmpHdr.h"
+
+namespace lumivex::test {
+
+/// Byte-wise equality of two images, so NaN payloads and the sign of zero count.
+inline bool SameBits(const TBmpHdr& a, const TBmpHdr& b)
+{
+    if (a.Width() != b.Width() || a.Height() != b.Height() || a.Pixels.size() != b.Pixels.size())
+        return false;
+    for (std::size_t y = 0; y < a.Pixels.size(); ++y) {
+        if (a.Pixels[y].size() != b.Pixels[y].size() ||
+            std::memcmp(a.Pixels[y].data(), b.Pixels[y].data(),
+                        a.Pixels[y].size() * sizeof(TColorHdr)) != 0)
+            return false;
+    }
+    return true;
+}
+
+/// Byte-wise equality of two floats.
+inline bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+/// A one-row image of the given pixels.
+inline TBmpHdr RowImage(const std::vector<TColorHdr>& pixels)
+{
+    TBmpHdr image;
+    image.SetSize(static_cast<std::int64_t>(pixels.size()), 1, clNoneHdr);
+    for (std::size_t i = 0; i < pixels.size(); ++i)
+        image.Pixels[0][i] = pixels[i];
+    return image;
+}
+
+/// A one-row image with B = G = R = each value and the given alpha.
+inline TBmpHdr GreyRow(const std::vector<float>& values, float alpha)
+{
+    std::vector<TColorHdr> pixels;
+    for (const float v : values)
+        pixels.push_back(TColorHdr{v, v, v, alpha});
+    return RowImage(pixels);
+}
+
+/// 64 x 48 byte-valued ramp of slowly changing hue: 4:2:0 chroma subsampling loses little of it.
+inline TBmpHdr SmoothImage()
+{
+    TBmpHdr image;
+    image.SetSize(64, 48, clNoneHdr);
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x) {
+            const float v = static_cast<float>(x + y) / 110.0f;
+            image.Pixels[y][x] =
+                TColorHdr{std::nearbyint(255.0f * v) / 255.0f,
+                          std::nearbyint(255.0f * (0.9f * v + 0.05f)) / 255.0f,
+                          std::nearbyint(255.0f * (0.8f * v + 0.1f)) / 255.0f, 1.0f};
+        }
+    return image;
+}
+
+/// base^exponent written out independently of the engine: 0 for bases not above 0, the base for
+/// exponent 1, else e^(exponent ln base) in double rounded to float.
+inline float RefPower(float base, float exponent)
+{
+    if (!(base > 0.0f))
+        return 0.0f;
+    if (exponent == 1.0f)
+        return base;
+    return static_cast<float>(std::exp(double{exponent} * std::log(double{base})));
+}
+
+}  // namespace lumivex::test
