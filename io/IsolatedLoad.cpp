@@ -491,15 +491,34 @@ int SuperviseChild(pid_t pid, TControl& control, const TLoadLimits& limits, std:
     return result;
 }
 
+// The child's description of its scan lines, checked: the parent trusts no field of it.
+struct TLines {
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+    TFreeLayout Layout = TFreeLayout::flNone;
+    std::size_t LineBytes = 0;
+};
+
+bool LinesOf(const TControl& control, TLines& lines)
+{
+    lines.Width = control.FinalWidth;
+    lines.Height = control.FinalHeight;
+    lines.Layout = static_cast<TFreeLayout>(control.Layout);
+    lines.LineBytes = static_cast<std::size_t>(control.LineBytes);
+    return IsValidImageSize(lines.Width, lines.Height) && LayoutBytes(lines.Layout) != 0 &&
+           lines.LineBytes == static_cast<std::size_t>(lines.Width) * LayoutBytes(lines.Layout);
+}
+
 bool ConvertLines(int pixelFd, const TControl& control, TBmpHdr& image)
 {
-    const std::int32_t width = control.FinalWidth;
-    const std::int32_t height = control.FinalHeight;
-    const auto layout = static_cast<TFreeLayout>(control.Layout);
-    const auto lineBytes = static_cast<std::size_t>(control.LineBytes);
+    TLines l;
+    const bool described = LinesOf(control, l);
+    const std::int32_t width = l.Width;
+    const std::int32_t height = l.Height;
+    const TFreeLayout layout = l.Layout;
+    const std::size_t lineBytes = l.LineBytes;
     struct stat st {};
-    if (!IsValidImageSize(width, height) || lineBytes != width * LayoutBytes(layout) ||
-        ::fstat(pixelFd, &st) != 0 ||
+    if (!described || ::fstat(pixelFd, &st) != 0 ||
         static_cast<std::size_t>(st.st_size) != lineBytes * static_cast<std::size_t>(height)) {
         SetFileStatus(TFileErrorCode::feCrashed, "the decoder returned no pixels");
         return false;
@@ -551,14 +570,14 @@ bool CheckChild(int status, const TControl& control)
 // Reads the waiting child's bitmap straight from its memory, converting on all cores.
 bool ReadChildLines(pid_t pid, const TControl& control, TBmpHdr& image)
 {
-    const std::int32_t width = control.FinalWidth;
-    const std::int32_t height = control.FinalHeight;
-    const auto layout = static_cast<TFreeLayout>(control.Layout);
-    const auto lineBytes = static_cast<std::size_t>(control.LineBytes);
-    if (!IsValidImageSize(width, height) ||
-        lineBytes != static_cast<std::size_t>(width) * LayoutBytes(layout) ||
-        (height > 1 && control.Pitch < static_cast<std::int64_t>(lineBytes)))
+    TLines l;
+    if (!LinesOf(control, l) ||
+        (l.Height > 1 && control.Pitch < static_cast<std::int64_t>(l.LineBytes)))
         return false;
+    const std::int32_t width = l.Width;
+    const std::int32_t height = l.Height;
+    const TFreeLayout layout = l.Layout;
+    const std::size_t lineBytes = l.LineBytes;
     if (!AllocateImage(image, width, height))
         return false;
     constexpr std::int64_t LinesPerRead = 64;
