@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <exception>
 #include <thread>
 #include <vector>
+
+#include "core/Progress.h"
 
 namespace lumivex {
 namespace {
@@ -81,6 +84,91 @@ void ParallelRows(std::int64_t begin, std::int64_t end,
 {
     ParallelBands(BandCount(end - begin, minRowsPerBand), begin, end,
                   [&](int, std::int64_t first, std::int64_t last) { body(first, last); });
+}
+
+std::int64_t BandBegin(std::int64_t count, int bands, int band)
+{
+    return bands <= 0 ? 0 : count * band / bands;
+}
+
+struct TStepShared {
+    std::int64_t Count = 0;
+    std::atomic<std::int64_t> Done{0};
+    std::atomic<bool> Stop{false};
+    std::atomic<int> Finished{0};
+    std::int64_t Reported = 0;  // calling thread only
+};
+
+bool TStepGate::Step()
+{
+    FinishLast();
+    if (m_reporter && !CatchUp())
+        return false;
+    if (m_shared.Stop.load(std::memory_order_relaxed))
+        return false;
+    m_started = true;
+    return true;
+}
+
+bool TStepGate::CatchUp()
+{
+    while (m_shared.Reported < m_shared.Count &&
+           m_shared.Reported <= m_shared.Done.load(std::memory_order_acquire)) {
+        if (m_shared.Stop.load(std::memory_order_relaxed))
+            return false;
+        if (!FilterProgress(psStep, static_cast<std::int32_t>(m_shared.Reported))) {
+            m_shared.Stop.store(true);
+            return false;
+        }
+        ++m_shared.Reported;
+    }
+    return !m_shared.Stop.load(std::memory_order_relaxed);
+}
+
+void TStepGate::FinishLast()
+{
+    if (m_started)
+        m_shared.Done.fetch_add(1, std::memory_order_release);
+    m_started = false;
+}
+
+bool ProgressBands(std::int64_t count, int bands,
+                   const std::function<void(int, std::int64_t, std::int64_t)>& prepare,
+                   const std::function<void(int, std::int64_t, std::int64_t, TStepGate&)>& body)
+{
+    if (count <= 0)
+        return true;
+    bands = static_cast<int>(std::clamp<std::int64_t>(bands, 1, count));
+    for (int band = 0; band < bands; ++band)
+        prepare(band, BandBegin(count, bands, band), BandBegin(count, bands, band + 1));
+    TStepShared shared;
+    shared.Count = count;
+    ParallelBands(bands, 0, count, [&](int band, std::int64_t first, std::int64_t last) {
+        TStepGate gate(shared, band == 0);
+        if (band != 0) {
+            // Counted even when the body throws, or the calling thread would wait forever.
+            struct TFinish {
+                TStepShared& S;
+                TStepGate& G;
+                ~TFinish()
+                {
+                    G.FinishLast();
+                    S.Finished.fetch_add(1, std::memory_order_release);
+                }
+            } finish{shared, gate};
+            body(band, first, last, gate);
+            return;
+        }
+        body(band, first, last, gate);
+        gate.FinishLast();
+        // Keep reporting, in order, while the other bands finish.
+        while (shared.Finished.load(std::memory_order_acquire) < bands - 1) {
+            gate.CatchUp();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        gate.CatchUp();
+    });
+    return !shared.Stop.load();
 }
 
 }  // namespace lumivex

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -15,6 +16,7 @@
 
 #include "core/BmpHdr.h"
 #include "core/Parallel.h"
+#include "core/Progress.h"
 #include "platform/Bitmap.h"
 
 using namespace lumivex;
@@ -373,4 +375,71 @@ TEST_F(BandedImageOperations, IgnoreABandThatIsAllNaN)
         image.ShiftToPositive(MaxRectHdr);  // minimum above 0: nothing
         EXPECT_EQ(image.Pixels[10][2].B, 0.25f) << threads << " threads";
     }
+}
+
+TEST_F(ParallelTest, ProgressBandsPreparesFirstAndReportsEveryStepInOrder)
+{
+    for (const int threads : ThreadCounts) {
+        SetThreadCount(threads);
+        std::atomic<int> prepared{0};
+        std::atomic<bool> preparedBeforeWork{true};
+        std::vector<int> reported;
+        OnProgress = [&](int stage, int percentage, int) {
+            if (stage == psStep)
+                reported.push_back(percentage);
+        };
+        ProgressDelay = 0;
+        ProgressInterval = 0;
+        std::int64_t fakeTime = 0;
+        SetProgressClock([&] { return std::chrono::seconds(++fakeTime); });
+        ASSERT_TRUE(FilterProgress(psStart, 100));
+        std::vector<std::atomic<int>> seen(100);
+        const bool finished = ProgressBands(
+            100, threads, [&](int, std::int64_t, std::int64_t) { ++prepared; },
+            [&](int, std::int64_t first, std::int64_t last, TStepGate& gate) {
+                if (prepared != std::min(threads, 100))
+                    preparedBeforeWork = false;
+                for (std::int64_t i = first; i < last && gate.Step(); ++i)
+                    ++seen[static_cast<std::size_t>(i)];
+            });
+        FilterProgress(psEnd, 0);
+        EXPECT_TRUE(finished);
+        EXPECT_TRUE(preparedBeforeWork);
+        for (const std::atomic<int>& s : seen)
+            EXPECT_EQ(s.load(), 1);
+        ASSERT_EQ(reported.size(), 101u) << threads;  // steps 0..99, then 100 at the end
+        for (int i = 0; i < 101; ++i)
+            EXPECT_EQ(reported[static_cast<std::size_t>(i)], i);
+        OnProgress = {};
+        SetProgressClock({});
+        ProgressDelay = 12;
+        ProgressInterval = 3;
+    }
+}
+
+TEST_F(ParallelTest, ProgressBandsStopsEveryBandAndSurvivesAThrowingBand)
+{
+    SetThreadCount(2);
+    ProgressAborted = true;  // every step call answers false
+    std::atomic<int> steps{0};
+    EXPECT_FALSE(ProgressBands(
+        1000, 2, [](int, std::int64_t, std::int64_t) {},
+        [&](int, std::int64_t first, std::int64_t last, TStepGate& gate) {
+            for (std::int64_t i = first; i < last && gate.Step(); ++i) {
+                ++steps;
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
+            }
+        }));
+    ProgressAborted = false;
+    // Only the worker band may have started a few steps before it saw the stop.
+    EXPECT_LT(steps.load(), 100);
+    // A band that throws neither hangs the calling thread nor loses the exception.
+    EXPECT_THROW(ProgressBands(
+                     10, 2, [](int, std::int64_t, std::int64_t) {},
+                     [](int band, std::int64_t, std::int64_t, TStepGate& gate) {
+                         gate.Step();
+                         if (band == 1)
+                             throw std::runtime_error("band");
+                     }),
+                 std::runtime_error);
 }
