@@ -308,9 +308,10 @@ void ConvolveColumns(TBmpHdr* image, const TFilterMatrix* kernel, TRect rect)
         return;
     TProgressEnd end;
     const TFilterMatrix& k = *kernel;
-    // Strips of columns walk down the image together: the window of 2h + 1 strip rows stays in
-    // cache and every load feeds 16 pixels.
-    constexpr std::int32_t Strip = 64;
+    // Strips of columns walk down the image together, every load feeding 16 pixels; the strip is
+    // as wide as lets the window of 2h + 1 strip rows stay in the first-level cache.
+    const std::int32_t Strip = static_cast<std::int32_t>(
+        std::clamp<std::int64_t>(16384 / (taps * 16 * 16) * 16, 16, 64));
     ProgressBands(
         rect.Width(),
         BandCount(rect.Width(), std::max<std::int64_t>(Strip, MinRowsPerBand(height, taps))),

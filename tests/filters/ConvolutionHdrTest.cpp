@@ -513,3 +513,44 @@ TEST_F(ConvolutionTest, AColumnPassAbortLeavesTheColumnsBeforeFiltered)
             ASSERT_EQ(std::memcmp(&image.Pixels[y][x], &expect, 16), 0) << x << "," << y;
         }
 }
+
+TEST_F(ConvolutionTest, ImpulseResponsesMirrorTheKernel)
+{
+    // out(x, y) sums w(i, j) * in(x + i, y + j), so an impulse at (3, 3) leaves the kernel
+    // mirrored around it, divided by the divisor.
+    TFilterMatrix k(3, 3);
+    k.Values = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+    k.Divisor = 64.0f;
+    TBmpHdr image;
+    image.SetSize(7, 7, GrayHdr(0.0f, 1.0f));
+    image.Pixels[3][3] = GrayHdr(1.0f, 1.0f);
+    ConvolveMatrix(&image, &k, MaxRectHdr);
+    for (int j = -1; j <= 1; ++j)
+        for (int i = -1; i <= 1; ++i)
+            EXPECT_EQ(image.Pixels[3 - j][3 - i].G, k.GetValue(i + 1, j + 1) / 64.0f) << i << j;
+    EXPECT_EQ(image.Pixels[0][0].G, 0.0f);
+
+    TFilterMatrix row(3, 1);
+    row.Values = {1, 2, 4};
+    row.Divisor = 8.0f;
+    TBmpHdr line = lumivex::test::GreyRow({0, 0, 1, 0, 0}, 1.0f);
+    ConvolveRows(&line, &row, MaxRectHdr);
+    EXPECT_EQ(line.Pixels[0][1].R, 0.5f);  // the weight of the right neighbour
+    EXPECT_EQ(line.Pixels[0][3].R, 0.125f);
+}
+
+TEST_F(ConvolutionTest, FastBoxBlurAgreesWithTheFullOneWithinRange)
+{
+    // The Fast form applies the product kernel, which for the box is the Full box; only the
+    // rounding of the intermediate pass differs (values stay within 0..1, so no clamp acts).
+    const TBmpHdr source = LoadTest("hdr/synthetic_inrange_32x32_float.exr");
+    for (const float r : {1.0f, 2.5f, 6.0f}) {
+        TBmpHdr fast = Copy(source);
+        TBmpHdr full = Copy(source);
+        BlurFast(&fast, MaxRectHdr, r);
+        BlurFull(&full, MaxRectHdr, r, r);
+        for (int y = 0; y < 32; ++y)
+            for (int x = 0; x < 32; ++x)
+                ASSERT_NEAR(fast.Pixels[y][x].G, full.Pixels[y][x].G, 2e-6f) << r;
+    }
+}
