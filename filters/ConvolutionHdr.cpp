@@ -98,6 +98,43 @@ __attribute__((target_clones("avx2", "default"))) void StoreClamped(TColorHdr* t
     }
 }
 
+// Splits pixels into B, G and R planes of `stride` floats each, with `pad` repeated edge values
+// on both sides: wide kernels then spend no work on alpha.
+__attribute__((target_clones("avx2", "default"))) void SplitPlanes(const TColorHdr* source,
+                                                                   std::int64_t pixels,
+                                                                   std::int64_t pad,
+                                                                   std::int64_t stride,
+                                                                   float* planes)
+{
+    float* b = planes + pad;
+    float* g = b + stride;
+    float* r = g + stride;
+    for (std::int64_t x = 0; x < pixels; ++x) {
+        b[x] = source[x].B;
+        g[x] = source[x].G;
+        r[x] = source[x].R;
+    }
+    for (float* p : {b, g, r}) {
+        std::fill(p - pad, p, p[0]);
+        std::fill(p + pixels, p + pixels + pad, p[pixels - 1]);
+    }
+}
+
+// B, G, R := ClampHdr(plane / divisor + bias) from planes `stride` floats apart.
+__attribute__((target_clones("avx2", "default"))) void StorePlanes(TColorHdr* target,
+                                                                   const float* acc,
+                                                                   std::int64_t pixels,
+                                                                   std::int64_t stride,
+                                                                   float divisor, float bias)
+{
+    const auto clamp = [](float v) { return v > 0.0f ? (v >= 1.0f ? 1.0f : v) : 0.0f; };
+    for (std::int64_t x = 0; x < pixels; ++x) {
+        target[x].B = clamp(acc[x] / divisor + bias);
+        target[x].G = clamp(acc[x + stride] / divisor + bias);
+        target[x].R = clamp(acc[x + 2 * stride] / divisor + bias);
+    }
+}
+
 const float* Floats(const TColorHdr* p) { return reinterpret_cast<const float*>(p); }
 
 // Ends a progress walk that started, however the pass leaves.
@@ -279,20 +316,21 @@ void ConvolveRows(TBmpHdr* image, const TFilterMatrix* kernel, TRect rect)
         rect.Height(), BandCount(rect.Height(), MinRowsPerBand(width, taps)),
         [](int, std::int64_t, std::int64_t) {},
         [&](int, std::int64_t first, std::int64_t last, TStepGate& gate) {
-            std::vector<TColorHdr> padded(static_cast<std::size_t>(width + 2 * h));
-            std::vector<float> acc(static_cast<std::size_t>(4 * width));
+            const std::int64_t stride = width + 2 * h;
+            std::vector<float> planes(static_cast<std::size_t>(3 * stride));
+            std::vector<float> acc(static_cast<std::size_t>(3 * width));
             for (std::int64_t i = first; i < last; ++i) {
                 if (!gate.Step())
                     return;
                 TColorHdr* row =
                     image->Pixels[static_cast<std::size_t>(rect.Top + i)].data() + rect.Left;
-                std::fill(padded.begin(), padded.begin() + h, row[0]);
-                std::copy(row, row + width, padded.begin() + h);
-                std::fill(padded.begin() + h + width, padded.end(), row[width - 1]);
+                SplitPlanes(row, width, h, stride, planes.data());
                 std::fill(acc.begin(), acc.end(), 0.0f);
-                AccumulateTaps(acc.data(), Floats(padded.data()), 4, k.Values.data(), taps,
-                               4 * width);
-                StoreClamped(row, acc.data(), width, k.Divisor, k.Bias);
+                for (int c = 0; c < 3; ++c)
+                    AccumulateTaps(&acc[static_cast<std::size_t>(c * width)],
+                                   &planes[static_cast<std::size_t>(c * stride)], 1,
+                                   k.Values.data(), taps, width);
+                StorePlanes(row, acc.data(), width, width, k.Divisor, k.Bias);
             }
         });
 }
@@ -310,8 +348,8 @@ void ConvolveColumns(TBmpHdr* image, const TFilterMatrix* kernel, TRect rect)
     const TFilterMatrix& k = *kernel;
     // Strips of columns walk down the image together, every load feeding 16 pixels; the strip is
     // as wide as lets the window of 2h + 1 strip rows stay in the first-level cache.
-    const std::int32_t Strip = static_cast<std::int32_t>(
-        std::clamp<std::int64_t>(16384 / (taps * 16 * 16) * 16, 16, 64));
+    const std::int32_t Strip =
+        static_cast<std::int32_t>(std::clamp<std::int64_t>(16384 / (taps * 16 * 16) * 16, 16, 64));
     ProgressBands(
         rect.Width(),
         BandCount(rect.Width(), std::max<std::int64_t>(Strip, MinRowsPerBand(height, taps))),
