@@ -334,8 +334,10 @@ bool Process(const TOptions& o, const std::string& in, const std::string& outNam
             return false;
         }
     }
-    for (const TOperation& op : ops)
+    for (const TOperation& op : ops) {
+        TStderrProgress progress(err, op.Def->Name);
         op.Def->Run(image, op.Args);
+    }
     if (!SaveImageFile(outName, format, &image, SaveOptions(o, loaded))) {
         err << FailureText(outName) << "\n";
         return false;

@@ -9,6 +9,8 @@
 #include "adjust/HistogramHdr.h"
 #include "adjust/ToneAdjust.h"
 #include "adjust/ToneCurve.h"
+#include "filters/ConvolutionHdr.h"
+#include "filters/LocalToneHdr.h"
 
 namespace lumivex {
 namespace {
@@ -42,6 +44,72 @@ TLevels LevelsOf(const TOpArgs& a, const std::string& suffix)
                    a.F("outlow" + suffix), a.F("outhigh" + suffix)};
 }
 
+using TFastFilter = void (*)(TBmpHdr*, TRect, float, float);
+using TFullFilter = void (*)(TBmpHdr*, TRect, float, float, float);
+
+// The Fast and Full forms of a convolution filter. Radii follow the dialog's slider (steps of
+// 0.1 up to maxRadius); the Full form takes a radius per direction, one of them may be 0.
+void AddFilterPair(std::vector<TOperationDef>& table, const std::string& name,
+                   const std::string& what, double maxRadius, double radius, double sensitivity,
+                   TFastFilter fast, TFullFilter full)
+{
+    std::vector<TParamDef> fastParams{Float("radius", 0.1, maxRadius, radius)};
+    std::vector<TParamDef> fullParams{Float("radiusx", 0.0, maxRadius, radius),
+                                      Float("radiusy", 0.0, maxRadius, radius)};
+    if (sensitivity >= 0.0) {
+        fastParams.push_back(Float("sensitivity", 0.0, 1.0, sensitivity));
+        fullParams.push_back(Float("sensitivity", 0.0, 1.0, sensitivity));
+    }
+    const bool sensitive = sensitivity >= 0.0;
+    table.push_back({name + "fast", what + ", rows then columns (square)", fastParams,
+                     [fast, sensitive](TBmpHdr& im, const TOpArgs& a) {
+                         fast(&im, a.Rect, a.F("radius"), sensitive ? a.F("sensitivity") : 0.0f);
+                     }});
+    table.push_back({name + "full", what + ", 2-D kernel (round; slow at large radii)", fullParams,
+                     [full, sensitive](TBmpHdr& im, const TOpArgs& a) {
+                         full(&im, a.Rect, a.F("radiusx"), a.F("radiusy"),
+                              sensitive ? a.F("sensitivity") : 0.0f);
+                     }});
+}
+
+void AddNeighbourhoodFilters(std::vector<TOperationDef>& table)
+{
+    AddFilterPair(
+        table, "blur", "box blur", 50.0, 3.0, -1.0,
+        [](TBmpHdr* im, TRect r, float radius, float) { BlurFast(im, r, radius); },
+        [](TBmpHdr* im, TRect r, float rx, float ry, float) { BlurFull(im, r, rx, ry); });
+    AddFilterPair(table, "gaussblur", "gaussian blur (sensitivity weighs the centre)", 50.0, 7.0,
+                  0.0, GaussBlurFast, GaussBlurFull);
+    AddFilterPair(table, "unsharpmask", "unsharp mask (higher sensitivity sharpens less)", 30.0,
+                  3.0, 0.5, UnsharpMaskFast, UnsharpMaskFull);
+    AddFilterPair(table, "soften", "soften", 12.0, 3.0, 0.5, SoftenFast, SoftenFull);
+    table.push_back(
+        {"localtonemap",
+         "local tone mapping (0 logarithmic, 1 Reinhard, 2 Jim & Richard), edge-preserving",
+         {Int("method", 0, 2, 0), Int("radius", 1, 30, 3), Int("exposure", -8, 8, 0),
+          Float("offset", -0.5, 0.5, 0.0)},
+         [](TBmpHdr& im, const TOpArgs& a) {
+             static constexpr TLocalToneFunc Operators[] = {LocalLogaritmic, LocalReinhard,
+                                                            LocalJimRichard};
+             im.ShiftToPositive(a.Rect);
+             SimilarityThreshold = 0.05f;
+             const auto kernel =
+                 MakeGaussMatrix(static_cast<float>(a.I("radius")), 0.0f, GaussExponent, 1.0f);
+             LocalToneMapHdr(&im, kernel.get(), a.Rect, Operators[a.I("method")],
+                             static_cast<std::int8_t>(a.I("exposure")));
+             OffsetHdr(&im, a.Rect, a.F("offset"));
+         }});
+    table.push_back({"microdetails",
+                     "strengthen (amount > 0) or soften (< 0) fine detail",
+                     {Float("amount", -1.0, 1.0, 0.5), Float("radius", 0.1, 50.0, 3.0)},
+                     [](TBmpHdr& im, const TOpArgs& a) {
+                         MicroDetailsAmount = a.F("amount");
+                         const auto kernel =
+                             MakeGaussMatrix(a.F("radius"), 0.0f, GaussExponent, 1.0f);
+                         MicroDetailsHdr(&im, kernel.get(), a.Rect, MicroDetailsFunc);
+                     }});
+}
+
 std::vector<TOperationDef> BuildTable()
 {
     std::vector<TParamDef> channelLevels;
@@ -49,7 +117,7 @@ std::vector<TOperationDef> BuildTable()
         for (const TParamDef& p : LevelsParams(c))
             channelLevels.push_back(p);
     // Ranges are those the editor's dialogs can produce.
-    return {
+    std::vector<TOperationDef> table{
         {"shifttopositive",
          "raise B, G, R so that the smallest value is 0",
          {},
@@ -151,6 +219,8 @@ std::vector<TOperationDef> BuildTable()
          {},
          [](TBmpHdr& im, const TOpArgs& a) { im.NormalizeChannels(a.Rect); }},
     };
+    AddNeighbourhoodFilters(table);
+    return table;
 }
 
 std::string RangeText(const TParamDef& p)

@@ -83,6 +83,12 @@ TEST(ParseOperation, RefusesUnknownNamesKeysBadNumbersAndOutOfRangeValues)
     EXPECT_NE(message("negative:rect=0,0,2").find("rect"), std::string::npos);
     EXPECT_NE(message("offset:offset=nan").find("not a number"), std::string::npos);
     EXPECT_NE(message("offset:0.1").find("key=value"), std::string::npos);
+    EXPECT_NE(message("gaussblurfast:radius=0").find("outside 0.1..50"), std::string::npos);
+    EXPECT_NE(message("unsharpmaskfull:radiusx=31").find("radiusx"), std::string::npos);
+    EXPECT_NE(message("blurfast:sensitivity=1").find("unknown key"), std::string::npos);
+    EXPECT_NE(message("localtonemap:method=3").find("method"), std::string::npos);
+    EXPECT_NE(message("localtonemap:radius=2.5").find("whole number"), std::string::npos);
+    EXPECT_NE(message("microdetails:amount=-1.5").find("amount"), std::string::npos);
 }
 
 TEST(ParseOperation, EveryOperationRunsWithItsDefaultsOnAnImage)
@@ -200,6 +206,19 @@ TEST(Operations, GiveTheSameBitsOnRealImagesForOneTwoAndSevenThreads)
         "channellevels:gammar=1.5,inlowb=0.2,outhighg=0.9",
         "normalize",
         "normalizechannels",
+        "blurfast:radius=2.5",
+        "blurfull:radiusx=2,radiusy=0",
+        "gaussblurfast:radius=7,sensitivity=0.3",
+        "gaussblurfull:radiusx=3,radiusy=2",
+        "unsharpmaskfast",
+        "unsharpmaskfull:radiusx=2,radiusy=2,sensitivity=0",
+        "softenfast:radius=4",
+        "softenfull:radiusx=1.5,radiusy=1.5",
+        "localtonemap:method=0,radius=5,exposure=2,offset=0.1",
+        "localtonemap:method=1,radius=1",
+        "localtonemap:method=2,radius=30,exposure=-3",
+        "microdetails:amount=-0.5,radius=4",
+        "microdetails:amount=1,radius=0.1",
     };
     for (const char* file :
          {"hdr/courtyard_256x128_float_zip.exr", "ldr/jpeg_300dpi_257x129.jpg",
