@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -22,6 +23,8 @@
 #include "io/FreeImageApi.h"
 #include "io/ImageFile.h"
 #include "io/IsolatedLoad.h"
+#include "merge/MergeFiles.h"
+#include "merge/MergeHdr.h"
 
 #ifndef LUMIVEX_VERSION
 #define LUMIVEX_VERSION "0.0.0"
@@ -43,6 +46,10 @@ constexpr const char* UsageText =
     "  ops                   list the operations, their parameters, ranges and defaults\n"
     "  histogram FILE        minimum, maximum, average and median of the four channels\n"
     "                        (--bins N, default 256; --rect L,T,R,B; --json adds the bins)\n"
+    "  merge OUT IN1 IN2 [IN...]\n"
+    "                        merge exposures of one scene into one image, saved as convert\n"
+    "                        saves a standard image (.jpg files through libjpeg, others\n"
+    "                        through the image library, all as 24-bit bitmaps of one size)\n"
     "\n"
     "Options:\n"
     "  --json                info: one JSON object per line\n"
@@ -52,6 +59,9 @@ constexpr const char* UsageText =
     "  --quality Q           convert: JPEG quality 1..100 (default: FreeImage's superb level)\n"
     "  --exr-float           convert: write 32-bit float OpenEXR channels (lossless) instead of\n"
     "                        half floats\n"
+    "  --mode M              merge: average, logaritmic (default) or weighted\n"
+    "  --auto-exposure on|off\n"
+    "                        merge: weigh each photograph by its brightness (default on)\n"
     "  --threads N           threads for whole-image work, 1..64 (default: all cores)\n"
     "  --no-freeimage        read and write through the built-in BMP and JPEG codecs only\n"
     "  --help, --version\n";
@@ -69,6 +79,8 @@ struct TOptions {
     std::optional<std::string> Format;
     int Bins = 256;
     std::optional<std::string> Rect;
+    TMergeMode MergeMode = TMergeMode::mmLogaritmic;
+    bool AutoExposure = true;
     std::vector<std::string> Words;
     /// Index into Words where the words after "--" start.
     std::optional<std::size_t> DashAt;
@@ -110,6 +122,26 @@ int ParseInteger(const std::string& option, const std::string& text, int low, in
     return value;
 }
 
+TMergeMode ParseMergeMode(const std::string& option, const std::string& text)
+{
+    if (text == "average")
+        return TMergeMode::mmAverage;
+    if (text == "logaritmic")
+        return TMergeMode::mmLogaritmic;
+    if (text == "weighted")
+        return TMergeMode::mmWeighted;
+    throw TUsageError(option + ": \"" + text + "\" is not average, logaritmic or weighted");
+}
+
+bool ParseSwitch(const std::string& option, const std::string& text)
+{
+    if (text == "on")
+        return true;
+    if (text == "off")
+        return false;
+    throw TUsageError(option + ": \"" + text + "\" is not on or off");
+}
+
 TOptions ParseOptions(const std::vector<std::string>& args)
 {
     TOptions o;
@@ -144,6 +176,10 @@ TOptions ParseOptions(const std::vector<std::string>& args)
             o.Bins = ParseInteger(a, value(), 2, 4096);
         else if (a == "--rect")
             o.Rect = value();
+        else if (a == "--mode")
+            o.MergeMode = ParseMergeMode(a, value());
+        else if (a == "--auto-exposure")
+            o.AutoExposure = ParseSwitch(a, value());
         else if (a == "--") {
             // Everything after "--" is a word, even when it starts with a dash.
             o.DashAt = o.Words.size();
@@ -399,6 +435,54 @@ int RunApply(const TOptions& o, std::ostream& err)
     return failed > 0 ? ceFailure : ceSuccess;
 }
 
+// As the merge dialog does: every photograph must load and have the first one's size before
+// anything is merged; the result is a standard document (72 DPI, opaque).
+int RunMerge(const TOptions& o, std::ostream& err)
+{
+    if (o.Words.size() < 3)
+        throw TUsageError("merge needs OUT and at least two IN files");
+    const std::string& outName = o.Words[1];
+    const TSaveFormat format = CheckOutputName(o, outName);
+    std::vector<std::string> inputs;
+    for (auto w = o.Words.begin() + 2; w != o.Words.end(); ++w) {
+        // The dialog's list holds a name once; a repeated name would count twice in the means.
+        if (std::find(inputs.begin(), inputs.end(), *w) != inputs.end())
+            err << "lumivex-cli: " << *w << " is listed twice; it is merged once\n";
+        else
+            inputs.push_back(*w);
+    }
+    if (inputs.size() < 2)
+        throw TUsageError("merge needs at least two different IN files");
+    TBmpList list;
+    std::size_t failed = 0;
+    bool loaded = false;
+    {
+        std::optional<TStderrProgress> progress;
+        loaded = AddMergeFiles(list, inputs, PathFor(o), failed, [&](std::size_t i) {
+            progress.reset();
+            progress.emplace(err, "loading " + inputs[i]);
+        });
+    }
+    if (!loaded) {
+        err << FailureText(inputs[failed]) << "\n";
+        return ceFailure;
+    }
+    list.Mode = o.MergeMode;
+    if (o.AutoExposure)
+        list.ComputeAutoExposure();
+    TBmpHdr image;
+    {
+        TStderrProgress progress(err, "merge");
+        list.Merge(&image);
+    }
+    list.Clear();
+    if (!SaveImageFile(outName, format, &image, SaveOptions(o, TImageInfo{}))) {
+        err << FailureText(outName) << "\n";
+        return ceFailure;
+    }
+    return ceSuccess;
+}
+
 int RunHistogram(const TOptions& o, std::ostream& out, std::ostream& err)
 {
     if (o.Words.size() != 2)
@@ -480,6 +564,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
             return RunApply(o, err);
         if (command == "histogram")
             return RunHistogram(o, out, err);
+        if (command == "merge")
+            return RunMerge(o, err);
         if (command == "ops") {
             out << DescribeOperations();
             return ceSuccess;
