@@ -93,6 +93,7 @@ std::int64_t BandBegin(std::int64_t count, int bands, int band)
 
 struct TStepShared {
     std::int64_t Count = 0;
+    std::int64_t FirstStep = 0;
     std::atomic<std::int64_t> Done{0};
     std::atomic<bool> Stop{false};
     std::atomic<int> Finished{0};
@@ -116,7 +117,8 @@ bool TStepGate::CatchUp()
            m_shared.Reported <= m_shared.Done.load(std::memory_order_acquire)) {
         if (m_shared.Stop.load(std::memory_order_relaxed))
             return false;
-        if (!FilterProgress(psStep, static_cast<std::int32_t>(m_shared.Reported))) {
+        if (!FilterProgress(psStep,
+                            static_cast<std::int32_t>(m_shared.FirstStep + m_shared.Reported))) {
             m_shared.Stop.store(true);
             return false;
         }
@@ -134,7 +136,8 @@ void TStepGate::FinishLast()
 
 bool ProgressBands(std::int64_t count, int bands,
                    const std::function<void(int, std::int64_t, std::int64_t)>& prepare,
-                   const std::function<void(int, std::int64_t, std::int64_t, TStepGate&)>& body)
+                   const std::function<void(int, std::int64_t, std::int64_t, TStepGate&)>& body,
+                   std::int64_t firstStep)
 {
     if (count <= 0)
         return true;
@@ -143,6 +146,7 @@ bool ProgressBands(std::int64_t count, int bands,
         prepare(band, BandBegin(count, bands, band), BandBegin(count, bands, band + 1));
     TStepShared shared;
     shared.Count = count;
+    shared.FirstStep = firstStep;
     ParallelBands(bands, 0, count, [&](int band, std::int64_t first, std::int64_t last) {
         TStepGate gate(shared, band == 0);
         if (band != 0) {

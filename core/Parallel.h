@@ -55,10 +55,12 @@ private:
 /// copy what its neighbours will overwrite). The calling thread makes the FilterProgress step call
 /// for step k once k steps are done, so with one band it comes right before step k, as in a plain
 /// loop. A false answer stops every band before its next step. Returns false when stopped.
+/// Step k is reported as firstStep + k, so one progress run can span several walks.
 bool ProgressBands(
     std::int64_t count, int bands,
     const std::function<void(int band, std::int64_t first, std::int64_t last)>& prepare,
     const std::function<void(int band, std::int64_t first, std::int64_t last, TStepGate& gate)>&
-        body);
+        body,
+    std::int64_t firstStep = 0);
 
 }  // namespace lumivex

@@ -417,6 +417,40 @@ TEST_F(ParallelTest, ProgressBandsPreparesFirstAndReportsEveryStepInOrder)
     }
 }
 
+TEST_F(ParallelTest, ProgressBandsNumbersItsStepsFromTheFirstStepItIsGiven)
+{
+    // One progress run of 100 steps made of two walks: 90 steps, then 10 from step 90 on.
+    for (const int threads : ThreadCounts) {
+        SetThreadCount(threads);
+        std::vector<int> reported;
+        OnProgress = [&](int stage, int percentage, int) {
+            if (stage == psStep)
+                reported.push_back(percentage);
+        };
+        ProgressDelay = 0;
+        ProgressInterval = 0;
+        std::int64_t fakeTime = 0;
+        SetProgressClock([&] { return std::chrono::seconds(++fakeTime); });
+        ASSERT_TRUE(FilterProgress(psStart, 100));
+        auto walk = [](int, std::int64_t first, std::int64_t last, TStepGate& gate) {
+            for (std::int64_t i = first; i < last && gate.Step(); ++i) {
+            }
+        };
+        EXPECT_TRUE(ProgressBands(
+            90, threads, [](int, std::int64_t, std::int64_t) {}, walk));
+        EXPECT_TRUE(ProgressBands(
+            10, threads, [](int, std::int64_t, std::int64_t) {}, walk, 90));
+        FilterProgress(psEnd, 0);
+        ASSERT_EQ(reported.size(), 101u) << threads;
+        for (int i = 0; i < 101; ++i)
+            EXPECT_EQ(reported[static_cast<std::size_t>(i)], i) << threads;
+        OnProgress = {};
+        SetProgressClock({});
+        ProgressDelay = 12;
+        ProgressInterval = 3;
+    }
+}
+
 TEST_F(ParallelTest, ProgressBandsStopsEveryBandAndSurvivesAThrowingBand)
 {
     SetThreadCount(2);
