@@ -11,6 +11,8 @@
 #include "adjust/ToneCurve.h"
 #include "filters/ConvolutionHdr.h"
 #include "filters/LocalToneHdr.h"
+#include "geometry/GeometryHdr.h"
+#include "geometry/ResampleHdr.h"
 
 namespace lumivex {
 namespace {
@@ -108,6 +110,65 @@ void AddNeighbourhoodFilters(std::vector<TOperationDef>& table)
                              MakeGaussMatrix(a.F("radius"), 0.0f, GaussExponent, 1.0f);
                          MicroDetailsHdr(&im, kernel.get(), a.Rect, MicroDetailsFunc);
                      }});
+}
+
+// Flips, turns, resampling and free rotation; the last three may change the image's size.
+void AddGeometry(std::vector<TOperationDef>& table)
+{
+    table.push_back({"fliphorz", "mirror left and right", {}, [](TBmpHdr& im, const TOpArgs& a) {
+                         FlipHorzHdr(&im, a.Rect);
+                     }});
+    table.push_back({"flipvert", "mirror top and bottom", {}, [](TBmpHdr& im, const TOpArgs& a) {
+                         FlipVertHdr(&im, a.Rect);
+                     }});
+    table.push_back({"rotate180", "turn by 180 degrees", {}, [](TBmpHdr& im, const TOpArgs& a) {
+                         Rotate180Hdr(&im, a.Rect);
+                     }});
+    // The quarter turns read a copy, as the editor reads its undo snapshot; they ignore rect.
+    table.push_back({"rotate90cw",
+                     "turn by 90 degrees clockwise (whole image)",
+                     {},
+                     [](TBmpHdr& im, const TOpArgs&) {
+                         TBmpHdr source;
+                         source.Assign(&im);
+                         Rotate90CWHdr(&source, &im);
+                     }});
+    table.push_back({"rotate90ccw",
+                     "turn by 90 degrees counter-clockwise (whole image)",
+                     {},
+                     [](TBmpHdr& im, const TOpArgs&) {
+                         TBmpHdr source;
+                         source.Assign(&im);
+                         Rotate90CCWHdr(&source, &im);
+                     }});
+    table.push_back(
+        {"resize",
+         "resample to a new size (filter 0 nearest, 1 bilinear, 2 hermite, 3 bell, 4 b-spline, "
+         "5 lanczos, 6 mitchell; support 0: the filter's own), clamped to 0..1, whole image",
+         {Int("newwidth", 1, 65535, 100), Int("newheight", 1, 65535, 100),
+          Int("filterindex", 0, ResampleFilterCount - 1, 5), Float("support", 0.0, 10.0, 0.0)},
+         [](TBmpHdr& im, const TOpArgs& a) {
+             TBmpHdr result;
+             ResizeHdr(&im, &result, a.I("newwidth"), a.F("support"),
+                       static_cast<std::uint8_t>(a.I("filterindex")), a.I("newheight"));
+             if (!result.IsEmpty())
+                 im = std::move(result);
+         }});
+    table.push_back(
+        {"rotate",
+         "free rotation by angle degrees, clockwise (interpolation 0 nearest, 1 bilinear, "
+         "2 bicubic, 3 mitchell, 4 lagrange; adjustsize 1 fits the canvas; background none "
+         "extends the edges), whole image",
+         {Float("angle", -360.0, 360.0, 0.0), Int("interpolation", 0, 4, 2),
+          Int("adjustsize", 0, 1, 0),
+          TParamDef{"background", TParamType::ptColorOrNone, 0.0, 1.0, {1.0, 1.0, 1.0, 1.0}}},
+         [](TBmpHdr& im, const TOpArgs& a) {
+             const std::vector<double>& c = a.Values.at("background");
+             RotateHdrInPlace(&im, a.I("adjustsize") != 0,
+                              ColorHdr(static_cast<float>(c[0]), static_cast<float>(c[1]),
+                                       static_cast<float>(c[2]), static_cast<float>(c[3])),
+                              static_cast<std::uint8_t>(a.I("interpolation")), a.F("angle"));
+         }});
 }
 
 std::vector<TOperationDef> BuildTable()
@@ -220,6 +281,7 @@ std::vector<TOperationDef> BuildTable()
          [](TBmpHdr& im, const TOpArgs& a) { im.NormalizeChannels(a.Rect); }},
     };
     AddNeighbourhoodFilters(table);
+    AddGeometry(table);
     return table;
 }
 
@@ -322,7 +384,13 @@ TOperation ParseOperation(const std::string& word)
                 def = &p;
         if (def == nullptr)
             throw std::invalid_argument(name + ": unknown key \"" + key + "\"");
-        const std::size_t count = def->Type == TParamType::ptColor ? 4 : 1;
+        if (def->Type == TParamType::ptColorOrNone && text == "none") {
+            op.Args.Values[key] = {-1.0, -1.0, -1.0, -1.0};  // clNoneHdr
+            continue;
+        }
+        const bool colour =
+            def->Type == TParamType::ptColor || def->Type == TParamType::ptColorOrNone;
+        const std::size_t count = colour ? 4 : 1;
         const std::vector<double> values =
             ParseNumbers(name, key, text, count, def->Type == TParamType::ptInt);
         for (const double v : values)
@@ -343,7 +411,10 @@ std::string DescribeOperations()
             s << "    " << p.Key << " "
               << (p.Type == TParamType::ptInt
                       ? "int"
-                      : (p.Type == TParamType::ptColor ? "color R,G,B,A" : "float"))
+                      : (p.Type == TParamType::ptColor
+                             ? "color R,G,B,A"
+                             : (p.Type == TParamType::ptColorOrNone ? "color R,G,B,A or none"
+                                                                    : "float")))
               << " " << RangeText(p) << " default ";
             for (std::size_t i = 0; i < p.Default.size(); ++i)
                 s << (i ? "," : "") << p.Default[i];

@@ -11,7 +11,8 @@
 
 namespace lumivex {
 
-enum class TParamType : std::uint8_t { ptFloat, ptInt, ptColor };
+// ptColorOrNone also takes the word "none" for clNoneHdr (stored as -1, -1, -1, -1).
+enum class TParamType : std::uint8_t { ptFloat, ptInt, ptColor, ptColorOrNone };
 
 struct TParamDef {
     std::string Key;

@@ -89,6 +89,21 @@ TEST(ParseOperation, RefusesUnknownNamesKeysBadNumbersAndOutOfRangeValues)
     EXPECT_NE(message("localtonemap:method=3").find("method"), std::string::npos);
     EXPECT_NE(message("localtonemap:radius=2.5").find("whole number"), std::string::npos);
     EXPECT_NE(message("microdetails:amount=-1.5").find("amount"), std::string::npos);
+    EXPECT_NE(message("resize:newwidth=0").find("outside 1..65535"), std::string::npos);
+    EXPECT_NE(message("resize:newheight=65536").find("newheight"), std::string::npos);
+    EXPECT_NE(message("resize:filterindex=7").find("outside 0..6"), std::string::npos);
+    EXPECT_NE(message("resize:support=-1").find("support"), std::string::npos);
+    EXPECT_NE(message("rotate:interpolation=5").find("interpolation"), std::string::npos);
+    EXPECT_NE(message("rotate:angle=361").find("angle"), std::string::npos);
+    EXPECT_NE(message("rotate:adjustsize=2").find("adjustsize"), std::string::npos);
+    EXPECT_NE(message("rotate:background=nothing").find("4 numbers"), std::string::npos);
+    EXPECT_NE(message("rotate:background=1,1,1").find("background"), std::string::npos);
+    EXPECT_NE(message("fillrectmode:color=none").find("color"), std::string::npos);
+    // "none" is the one word a background takes: no colour, the edges are extended.
+    const TOperation none = ParseOperation("rotate:angle=12.25,background=none");
+    EXPECT_EQ(none.Args.Values.at("background"), (std::vector<double>{-1.0, -1.0, -1.0, -1.0}));
+    EXPECT_EQ(ParseOperation("rotate").Args.Values.at("background"),
+              (std::vector<double>{1.0, 1.0, 1.0, 1.0}));  // white, as the dialog
 }
 
 TEST(ParseOperation, EveryOperationRunsWithItsDefaultsOnAnImage)
@@ -98,8 +113,12 @@ TEST(ParseOperation, EveryOperationRunsWithItsDefaultsOnAnImage)
         image.SetSize(3, 2, ColorHdr(0.25f, 0.5f, 0.75f, 1.0f));
         const TOperation op = ParseOperation(def.Name);
         op.Def->Run(image, op.Args);
-        EXPECT_EQ(image.Width(), 3) << def.Name;
-        EXPECT_EQ(image.Pixels[1][2].A, 1.0f) << def.Name;  // no default touches alpha
+        // The quarter turns swap the size; resize defaults to 100 x 100.
+        const bool turn = def.Name == "rotate90cw" || def.Name == "rotate90ccw";
+        const int width = def.Name == "resize" ? 100 : (turn ? 2 : 3);
+        ASSERT_EQ(image.Width(), width) << def.Name;
+        EXPECT_EQ(image.Pixels[image.Height() - 1][width - 1].A, 1.0f)
+            << def.Name;  // no default touches alpha
     }
     EXPECT_NE(RunTool({"ops"}).Out.find("channellevels"), std::string::npos);
 }
@@ -117,6 +136,37 @@ TEST(RunCliApply, RunsOperationsLeftToRightAndSavesLikeConvert)
     ASSERT_EQ(result.Width(), source.Width());
     EXPECT_EQ(result.Pixels[0][0].G, 1.0f - source.Pixels[0][0].G);  // 1 - 0.25
     EXPECT_EQ(result.Pixels[2][4].R, source.Pixels[2][4].R);         // 5.0 survives twice
+}
+
+TEST(RunCliApply, ResizesAndTurnsFiles)
+{
+    TTempDir dir;
+    const std::string in = TestDataPath("hdr/courtyard_256x128_float_zip.exr");
+    const std::string resized = dir.File("resized.exr");
+    TRun run = RunTool(
+        {"apply", in, resized, "--exr-float", "resize:newwidth=100,newheight=77,filterindex=6"});
+    ASSERT_EQ(run.Code, 0) << run.Err;
+    TBmpHdr result = Load(resized);
+    EXPECT_EQ(result.Width(), 100);
+    EXPECT_EQ(result.Height(), 77);
+    float minimum = 0.0f;
+    float maximum = 0.0f;
+    result.GetMinMax(minimum, maximum, MaxRectHdr);
+    EXPECT_LE(maximum, 1.0f);  // the resampler clamps
+    EXPECT_GE(minimum, 0.0f);
+
+    // A clockwise quarter turn, then a free rotation that fits the canvas: 128 x 256 at
+    // 90 degrees is 256 x 128 again, and four quarter turns in all give back the source.
+    const std::string turned = dir.File("turned.exr");
+    run = RunTool({"apply", in, turned, "--exr-float", "rotate90cw"});
+    ASSERT_EQ(run.Code, 0) << run.Err;
+    result = Load(turned);
+    EXPECT_EQ(result.Width(), 128);
+    EXPECT_EQ(result.Height(), 256);
+    run = RunTool({"apply", in, turned, "--exr-float", "rotate90cw", "rotate90cw", "rotate180",
+                   "rotate:angle=90,adjustsize=1,interpolation=0", "rotate90ccw"});
+    ASSERT_EQ(run.Code, 0) << run.Err;
+    EXPECT_TRUE(SameBits(Load(turned), Load(in)));
 }
 
 TEST(RunCliApply, BadOperationsAreUsageErrorsAndWriteNothing)
@@ -219,6 +269,23 @@ TEST(Operations, GiveTheSameBitsOnRealImagesForOneTwoAndSevenThreads)
         "localtonemap:method=2,radius=30,exposure=-3",
         "microdetails:amount=-0.5,radius=4",
         "microdetails:amount=1,radius=0.1",
+        "fliphorz",
+        "flipvert:rect=1,1,40,50",
+        "rotate180",
+        "rotate90cw",
+        "rotate90ccw",
+        "resize:newwidth=97,newheight=301,filterindex=0",
+        "resize:newwidth=300,newheight=40,filterindex=1",
+        "resize:newwidth=31,newheight=17,filterindex=2",
+        "resize:newwidth=5,newheight=400,filterindex=3",
+        "resize:newwidth=200,newheight=200,filterindex=4,support=3",
+        "resize:newwidth=77,newheight=45,filterindex=5",
+        "resize:newwidth=1,newheight=90,filterindex=6",
+        "rotate:angle=17,interpolation=0",
+        "rotate:angle=-33.33,interpolation=1,adjustsize=1,background=0.2,0.4,0.6,0",
+        "rotate:angle=45,interpolation=2,background=none",
+        "rotate:angle=123.45,interpolation=3,adjustsize=1",
+        "rotate:angle=-290,interpolation=4,adjustsize=1,background=none",
     };
     for (const char* file :
          {"hdr/courtyard_256x128_float_zip.exr", "ldr/jpeg_300dpi_257x129.jpg",
