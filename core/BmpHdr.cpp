@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "core/Parallel.h"
 #include "platform/Bitmap.h"
@@ -305,6 +306,20 @@ void TBmpHdr::Changed()
 {
     if (OnChange)
         OnChange(*this);
+}
+
+void TBmpHdr::Exchange(TBmpHdr& other)
+{
+    if (&other == this)
+        return;
+    const bool resized = m_width != other.m_width || m_height != other.m_height;
+    Pixels.swap(other.Pixels);
+    std::swap(m_width, other.m_width);
+    std::swap(m_height, other.m_height);
+    if (resized) {
+        Changed();
+        other.Changed();
+    }
 }
 
 void TBmpHdr::Assign(const TBmpHdr* source)

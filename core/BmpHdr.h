@@ -96,6 +96,9 @@ public:
     /// Exact copy of the source's pixels (empty when the source is absent or empty). OnChange
     /// is not copied; it is called only when the size changes.
     void Assign(const TBmpHdr* source);
+    /// Swaps pixels and size with another image without copying a pixel, so it cannot fail
+    /// half-way. OnChange stays with each object and is called on each whose size changed.
+    void Exchange(TBmpHdr& other);
 
     // Statistics of B, G, R only; alpha is never read. Minimum searches start at MaxValueHdr,
     // maximum searches at -MaxValueHdr, and NaN never wins a comparison.
