@@ -18,6 +18,9 @@ struct TProgressEnd {
     ~TProgressEnd() { FilterProgress(psEnd, 0); }
 };
 
+// ClampHdr, inline: 0 for values not above 0 (NaN included), 1 from 1 up.
+inline float Clamp01(float v) { return v > 0.0f ? (v < 1.0f ? v : 1.0f) : 0.0f; }
+
 // Four channels in one register; lane by lane the same float operations as the scalar code.
 using TVec4 = float __attribute__((vector_size(16)));
 
@@ -30,7 +33,7 @@ TVec4 Load(const TColorHdr& p)
 
 TColorHdr Clamped(TVec4 v)
 {
-    return TColorHdr{ClampHdr(v[0]), ClampHdr(v[1]), ClampHdr(v[2]), ClampHdr(v[3])};
+    return TColorHdr{Clamp01(v[0]), Clamp01(v[1]), Clamp01(v[2]), Clamp01(v[3])};
 }
 
 // The cubic kernels of THdrManager, repeated here so that the inner loop can inline them; the
@@ -91,119 +94,182 @@ void TurnInto(const TBmpHdr& src, TBmpHdr& dst, TSourceOf sourceOf)
     });
 }
 
-// One destination row of RotateHdr. Where the whole footprint of the kernel lies inside the
-// source, the pixels are read directly with the manager's arithmetic; near the edges the manager
-// itself decides (background or clamped edge).
-class TRotateRow {
+// std::floor and std::nearbyint without SSE4.1 are library calls; these give the same integer
+// values for |v| < 2^22 (the sign of a zero result may differ, which only ever meets a clamp or
+// an index). Callers check the range first.
+constexpr float FastRange = 4194304.0f;
+
+inline float FloorSmall(float v)
+{
+    const auto t = static_cast<float>(static_cast<std::int32_t>(v));
+    return t > v ? t - 1.0f : t;
+}
+
+inline float RoundSmall(float v)
+{
+    // Adding and removing 2^23 rounds to an integer, halves to even, in the default mode.
+    constexpr float Shift = 8388608.0f;
+    return v >= 0.0f ? (v + Shift) - Shift : (v - Shift) + Shift;
+}
+
+inline bool IsSmall(float x, float y)
+{
+    return std::fabs(x) < FastRange && std::fabs(y) < FastRange;
+}
+
+// Kernels as types, so that each sampler inlines its own.
+struct TBicubic {
+    static float K(float d) { return KernelBicubic(d); }
+};
+struct TMitchell {
+    static float K(float d) { return KernelMitchell(d); }
+};
+struct TLagrange {
+    static float K(float d) { return KernelLagrange(d); }
+};
+
+// The geometry of one RotateHdr call.
+struct TRotation {
+    const TBmpHdr* Src;
+    const THdrManager* Manager;
+    bool SampleAll;  // clamped edges: every canvas pixel is sampled
+    float Cos, Sin, Dcx, Dcy, Scx, Scy;
+};
+
+// Destination rows of RotateHdr. Where the whole footprint of the kernel lies inside the source,
+// the pixels are read directly with the manager's arithmetic; near the edges the manager itself
+// decides (background or clamped edge). Compared bit for bit with the manager in the tests.
+class TRotateRows {
 public:
-    TRotateRow(const TBmpHdr& src, const THdrManager& manager, bool sampleAll, float cosT,
-               float sinT, float dcx, float dcy, float scx, float scy)
-        : m_src(src),
-          m_manager(manager),
-          m_sampleAll(sampleAll),
-          m_cos(cosT),
-          m_sin(sinT),
-          m_dcx(dcx),
-          m_dcy(dcy),
-          m_scx(scx),
-          m_scy(scy),
-          m_lastX(src.Width() - 1),
-          m_lastY(src.Height() - 1)
+    explicit TRotateRows(const TRotation& r)
+        : m_r(r),
+          m_lastX(static_cast<float>(r.Src->Width() - 1)),
+          m_lastY(static_cast<float>(r.Src->Height() - 1)),
+          m_support{static_cast<float>(r.Manager->SupportRect().Left),
+                    static_cast<float>(r.Manager->SupportRect().Top),
+                    static_cast<float>(r.Manager->SupportRect().Right),
+                    static_cast<float>(r.Manager->SupportRect().Bottom)}
     {
-        switch (manager.Interpolation()) {
-            case 0:
-                m_mode = 0;
-                break;
-            case 2:
-                m_kernel = KernelBicubic;
-                break;
-            case 3:
-                m_kernel = KernelMitchell;
-                break;
-            case 4:
-                m_kernel = KernelLagrange;
-                break;
-            default:
-                m_mode = 1;  // the manager samples bilinearly for 1 and every unknown mode
-                break;
-        }
     }
 
-    void Run(std::int64_t y, TRawHdr& row) const
+    /// Destination rows [y0, y1) of dst, in tiles: a tile's source footprint stays in cache,
+    /// where whole rows would cross a new source line at almost every pixel.
+    void Run(TBmpHdr& dst, std::int64_t y0, std::int64_t y1) const
     {
-        // (x - DCx) cos - (y - DCy) sin + SCx in double, rounded once to float: the products of
-        // these short operands are exact, so hoisting the row's terms changes no bit.
-        const double dy = static_cast<double>(y) - double{m_dcy};
-        const double rowSin = dy * double{m_sin};
-        const double rowCos = dy * double{m_cos};
-        for (std::size_t x = 0; x < row.size(); ++x) {
-            const double dx = static_cast<double>(x) - double{m_dcx};
-            const auto sx = static_cast<float>(dx * double{m_cos} - rowSin + double{m_scx});
-            const auto sy = static_cast<float>(dx * double{m_sin} + rowCos + double{m_scy});
-            if (!m_sampleAll && !m_manager.InSupport(sx, sy))
-                continue;
-            row[x] = Sample(sx, sy);
+        switch (m_r.Manager->Interpolation()) {
+            case 0:
+                Tiles(dst, y0, y1, [this](float sx, float sy) { return Nearest(sx, sy); });
+                break;
+            case 2:
+                Tiles(dst, y0, y1, [this](float sx, float sy) { return Cubic<TBicubic>(sx, sy); });
+                break;
+            case 3:
+                Tiles(dst, y0, y1, [this](float sx, float sy) { return Cubic<TMitchell>(sx, sy); });
+                break;
+            case 4:
+                Tiles(dst, y0, y1, [this](float sx, float sy) { return Cubic<TLagrange>(sx, sy); });
+                break;
+            default:  // the manager samples bilinearly for 1 and every unknown mode
+                Tiles(dst, y0, y1, [this](float sx, float sy) { return Bilinear(sx, sy); });
+                break;
         }
     }
 
 private:
-    TColorHdr Sample(float x, float y) const
+    template <typename TSample>
+    void Tiles(TBmpHdr& dst, std::int64_t y0, std::int64_t y1, TSample sample) const
     {
-        if (m_mode == 0) {
-            const float rx = std::nearbyint(x);
-            const float ry = std::nearbyint(y);
-            if (rx >= 0.0f && rx <= static_cast<float>(m_lastX) && ry >= 0.0f &&
-                ry <= static_cast<float>(m_lastY))
-                return m_src.Pixels[static_cast<std::size_t>(ry)][static_cast<std::size_t>(rx)];
-            return m_manager.GetPixel(x, y);
+        constexpr std::size_t TileWidth = 64;
+        const std::size_t width = dst.Width();
+        for (std::size_t x0 = 0; x0 < width; x0 += TileWidth)
+            for (std::int64_t y = y0; y < y1; ++y)
+                Walk(y, dst.Pixels[static_cast<std::size_t>(y)], x0,
+                     std::min(width, x0 + TileWidth), sample);
+    }
+
+    template <typename TSample>
+    void Walk(std::int64_t y, TRawHdr& row, std::size_t x0, std::size_t x1, TSample sample) const
+    {
+        // (x - DCx) cos - (y - DCy) sin + SCx in double, rounded once to float: the products of
+        // these short operands are exact, so hoisting the row's terms changes no bit.
+        const double dy = static_cast<double>(y) - double{m_r.Dcy};
+        const double rowSin = dy * double{m_r.Sin};
+        const double rowCos = dy * double{m_r.Cos};
+        for (std::size_t x = x0; x < x1; ++x) {
+            const double dx = static_cast<double>(x) - double{m_r.Dcx};
+            const auto sx = static_cast<float>(dx * double{m_r.Cos} - rowSin + double{m_r.Scx});
+            const auto sy = static_cast<float>(dx * double{m_r.Sin} + rowCos + double{m_r.Scy});
+            // The manager's InSupport, inline; NaN compares false.
+            if (!m_r.SampleAll && !(m_support[0] <= sx && sx <= m_support[2] &&
+                                    m_support[1] <= sy && sy <= m_support[3]))
+                continue;
+            row[x] = sample(sx, sy);
         }
-        const float fx0 = std::floor(x);
-        const float fy0 = std::floor(y);
-        const std::int32_t reach = m_mode == 1 ? 0 : 1;  // taps left of / above the floor
-        const std::int32_t extra = m_mode == 1 ? 1 : 2;  // taps right of / below it
-        if (!(fx0 >= static_cast<float>(reach) && fx0 <= static_cast<float>(m_lastX - extra) &&
-              fy0 >= static_cast<float>(reach) && fy0 <= static_cast<float>(m_lastY - extra)))
-            return m_manager.GetPixel(x, y);
+    }
+
+    const TColorHdr& At(std::size_t x, std::size_t y) const { return m_r.Src->Pixels[y][x]; }
+
+    TColorHdr Nearest(float x, float y) const
+    {
+        if (!IsSmall(x, y))
+            return m_r.Manager->GetPixel(x, y);
+        const float rx = RoundSmall(x);
+        const float ry = RoundSmall(y);
+        if (rx >= 0.0f && rx <= m_lastX && ry >= 0.0f && ry <= m_lastY)
+            return At(static_cast<std::size_t>(rx), static_cast<std::size_t>(ry));
+        return m_r.Manager->GetPixel(x, y);
+    }
+
+    TColorHdr Bilinear(float x, float y) const
+    {
+        if (!IsSmall(x, y))
+            return m_r.Manager->GetPixel(x, y);
+        const float fx0 = FloorSmall(x);
+        const float fy0 = FloorSmall(y);
+        if (!(fx0 >= 0.0f && fx0 <= m_lastX - 1.0f && fy0 >= 0.0f && fy0 <= m_lastY - 1.0f))
+            return m_r.Manager->GetPixel(x, y);
         const auto x0 = static_cast<std::size_t>(fx0);
         const auto y0 = static_cast<std::size_t>(fy0);
-        if (m_mode == 1) {
-            const float fx = x - fx0;
-            const float fy = y - fy0;
-            const TColorHdr* r0 = m_src.Pixels[y0].data() + x0;
-            const TColorHdr* r1 = m_src.Pixels[y0 + 1].data() + x0;
-            const TVec4 v = Load(r0[0]) * (1.0f - fx) * (1.0f - fy) +
-                            Load(r0[1]) * fx * (1.0f - fy) + Load(r1[0]) * (1.0f - fx) * fy +
-                            Load(r1[1]) * fx * fy;
-            return Clamped(v);
-        }
+        const float fx = x - fx0;
+        const float fy = y - fy0;
+        const TColorHdr* r0 = &At(x0, y0);
+        const TColorHdr* r1 = &At(x0, y0 + 1);
+        return Clamped(Load(r0[0]) * (1.0f - fx) * (1.0f - fy) + Load(r0[1]) * fx * (1.0f - fy) +
+                       Load(r1[0]) * (1.0f - fx) * fy + Load(r1[1]) * fx * fy);
+    }
+
+    template <typename TKernel>
+    TColorHdr Cubic(float x, float y) const
+    {
+        if (!IsSmall(x, y))
+            return m_r.Manager->GetPixel(x, y);
+        const float fx0 = FloorSmall(x);
+        const float fy0 = FloorSmall(y);
+        if (!(fx0 >= 1.0f && fx0 <= m_lastX - 2.0f && fy0 >= 1.0f && fy0 <= m_lastY - 2.0f))
+            return m_r.Manager->GetPixel(x, y);
+        const auto x0 = static_cast<std::int32_t>(fx0);
+        const auto y0 = static_cast<std::int32_t>(fy0);
+        // The manager evaluates K(|x - i|) inside its row loop; the values are the same.
         float kx[4];
-        for (int i = 0; i < 4; ++i)
-            kx[i] =
-                m_kernel(std::fabs(x - static_cast<float>(static_cast<std::int32_t>(x0) - 1 + i)));
+        float ky[4];
+        for (int i = 0; i < 4; ++i) {
+            kx[i] = TKernel::K(std::fabs(x - static_cast<float>(x0 - 1 + i)));
+            ky[i] = TKernel::K(std::fabs(y - static_cast<float>(y0 - 1 + i)));
+        }
         TVec4 sum{0.0f, 0.0f, 0.0f, 0.0f};
         for (int j = 0; j < 4; ++j) {
-            const float ky =
-                m_kernel(std::fabs(y - static_cast<float>(static_cast<std::int32_t>(y0) - 1 + j)));
-            const TColorHdr* p = m_src.Pixels[y0 - 1 + static_cast<std::size_t>(j)].data() + x0 - 1;
+            const TColorHdr* p =
+                &At(static_cast<std::size_t>(x0 - 1), static_cast<std::size_t>(y0 - 1 + j));
             for (int i = 0; i < 4; ++i)
-                sum += Load(p[i]) * (kx[i] * ky);
+                sum += Load(p[i]) * (kx[i] * ky[j]);
         }
         return Clamped(sum);
     }
 
-    const TBmpHdr& m_src;
-    const THdrManager& m_manager;
-    bool m_sampleAll;
-    float m_cos;
-    float m_sin;
-    float m_dcx;
-    float m_dcy;
-    float m_scx;
-    float m_scy;
-    std::int32_t m_lastX;
-    std::int32_t m_lastY;
-    int m_mode = 2;  // 0 nearest, 1 bilinear, 2 cubic with m_kernel
-    float (*m_kernel)(float) = KernelBicubic;
+    TRotation m_r;
+    float m_lastX;
+    float m_lastY;
+    float m_support[4];  // left, top, right, bottom, inclusive
 };
 
 }  // namespace
@@ -384,15 +450,21 @@ void RotateHdr(const TBmpHdr* src, TBmpHdr* dst, bool adjustSize, std::uint8_t i
     manager.SetInterpolation(interpolation);
     // With clamped edges every position has a meaningful colour (the nearest edge), so the
     // whole canvas is sampled; otherwise pixels out of reach would keep whatever dst held.
-    const TRotateRow row(*src, manager, clampEdges, cosT, sinT, dcx, dcy, scx, scy);
+    const TRotateRows rows(TRotation{src, &manager, clampEdges, cosT, sinT, dcx, dcy, scx, scy});
     ProgressBands(
         size.Height, BandCount(size.Height, std::max<std::int64_t>(4, 65536 / size.Width)),
         [](int, std::int64_t, std::int64_t) {},
         [&](int, std::int64_t first, std::int64_t last, TStepGate& gate) {
-            for (std::int64_t y = first; y < last; ++y) {
-                if (!gate.Step())
+            // Groups of rows are stepped row by row, then drawn together in tiles.
+            constexpr std::int64_t Group = 16;
+            for (std::int64_t y0 = first; y0 < last; y0 += Group) {
+                const std::int64_t wanted = std::min(Group, last - y0);
+                std::int64_t count = 0;
+                while (count < wanted && gate.Step())
+                    ++count;
+                rows.Run(*dst, y0, y0 + count);
+                if (count < wanted)
                     return;
-                row.Run(y, dst->Pixels[static_cast<std::size_t>(y)]);
             }
         });
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <numbers>
 
 #include "core/Parallel.h"
@@ -36,6 +37,9 @@ float Sinc(float x)
 // of a 65535-fold shrink inside 32-bit indices.
 constexpr float MaxSupport = 100.0f;
 
+// ClampHdr, inline: 0 for values not above 0 (NaN included), 1 from 1 up.
+inline float Clamp01(float v) { return v > 0.0f ? (v < 1.0f ? v : 1.0f) : 0.0f; }
+
 // Four channels in one register; lane by lane the same float operations as the scalar sums.
 using TVec4 = float __attribute__((vector_size(16)));
 
@@ -47,10 +51,16 @@ TVec4 Load(const TColorHdr& p)
 }
 
 // sum / total per channel, then 0..1 with NaN to 0.
-TColorHdr Normalised(TVec4 sum, float total)
+TVec4 NormalisedVec(TVec4 sum, float total)
 {
     const TVec4 v = sum / total;
-    return TColorHdr{ClampHdr(v[0]), ClampHdr(v[1]), ClampHdr(v[2]), ClampHdr(v[3])};
+    return TVec4{Clamp01(v[0]), Clamp01(v[1]), Clamp01(v[2]), Clamp01(v[3])};
+}
+
+TColorHdr Normalised(TVec4 sum, float total)
+{
+    const TVec4 v = NormalisedVec(sum, total);
+    return TColorHdr{v[0], v[1], v[2], v[3]};
 }
 
 float ScaleOf(std::int32_t srcSize, std::int32_t dstSize)
@@ -111,6 +121,80 @@ std::int64_t MinItemsPerBand(std::int64_t itemPixels, std::size_t taps)
 {
     return std::max<std::int64_t>(
         1, 262144 / std::max<std::int64_t>(1, itemPixels * static_cast<std::int64_t>(taps)));
+}
+
+constexpr std::int64_t RowGroup = 4;
+
+// One row of the horizontal pass.
+void HorizontalRow(const TColorHdr* in, const TContributorTable& columns, std::int32_t dw,
+                   TVec4* out)
+{
+    for (std::size_t i = 0; i < static_cast<std::size_t>(dw); ++i) {
+        TVec4 sum{0.0f, 0.0f, 0.0f, 0.0f};
+        for (std::size_t p = columns.First[i]; p < columns.First[i + 1]; ++p)
+            sum += columns.Weight[p] * Load(in[static_cast<std::size_t>(columns.Index[p])]);
+        out[i] = NormalisedVec(sum, columns.Total[i]);
+    }
+}
+
+// Four rows k0..k0 + 3 of the horizontal pass at once, each exactly as HorizontalRow.
+void HorizontalGroup(const TBmpHdr& src, const TContributorTable& columns, std::int64_t k0,
+                     std::int32_t dw, TVec4* out0, TVec4* out1, TVec4* out2, TVec4* out3)
+{
+    const TColorHdr* in0 = src.Pixels[static_cast<std::size_t>(k0)].data();
+    const TColorHdr* in1 = src.Pixels[static_cast<std::size_t>(k0 + 1)].data();
+    const TColorHdr* in2 = src.Pixels[static_cast<std::size_t>(k0 + 2)].data();
+    const TColorHdr* in3 = src.Pixels[static_cast<std::size_t>(k0 + 3)].data();
+    for (std::size_t i = 0; i < static_cast<std::size_t>(dw); ++i) {
+        TVec4 s0{0.0f, 0.0f, 0.0f, 0.0f};
+        TVec4 s1 = s0;
+        TVec4 s2 = s0;
+        TVec4 s3 = s0;
+        for (std::size_t p = columns.First[i]; p < columns.First[i + 1]; ++p) {
+            const float w = columns.Weight[p];
+            const auto j = static_cast<std::size_t>(columns.Index[p]);
+            s0 += w * Load(in0[j]);
+            s1 += w * Load(in1[j]);
+            s2 += w * Load(in2[j]);
+            s3 += w * Load(in3[j]);
+        }
+        const float total = columns.Total[i];
+        out0[i] = NormalisedVec(s0, total);
+        out1[i] = NormalisedVec(s1, total);
+        out2[i] = NormalisedVec(s2, total);
+        out3[i] = NormalisedVec(s3, total);
+    }
+}
+
+// Output row i of the vertical pass for `count` columns starting at `in` (the intermediate
+// image's top row, shifted to the strip); eight columns at a time stay in registers.
+void VerticalRow(const TVec4* in, std::size_t stride, const TContributorTable& rows, std::int32_t i,
+                 std::int32_t count, TColorHdr* out)
+{
+    constexpr std::int32_t Block = 8;
+    const std::size_t firstPair = rows.First[static_cast<std::size_t>(i)];
+    const std::size_t endPair = rows.First[static_cast<std::size_t>(i) + 1];
+    const float total = rows.Total[static_cast<std::size_t>(i)];
+    std::int32_t c0 = 0;
+    for (; c0 + Block <= count; c0 += Block) {
+        TVec4 sum[Block];
+        for (TVec4& v : sum)
+            v = TVec4{0.0f, 0.0f, 0.0f, 0.0f};
+        for (std::size_t p = firstPair; p < endPair; ++p) {
+            const float w = rows.Weight[p];
+            const TVec4* line = in + static_cast<std::size_t>(rows.Index[p]) * stride + c0;
+            for (std::int32_t c = 0; c < Block; ++c)
+                sum[c] += w * line[c];
+        }
+        for (std::int32_t c = 0; c < Block; ++c)
+            out[c0 + c] = Normalised(sum[c], total);
+    }
+    for (; c0 < count; ++c0) {
+        TVec4 sum{0.0f, 0.0f, 0.0f, 0.0f};
+        for (std::size_t p = firstPair; p < endPair; ++p)
+            sum += rows.Weight[p] * in[static_cast<std::size_t>(rows.Index[p]) * stride + c0];
+        out[c0] = Normalised(sum, total);
+    }
 }
 
 }  // namespace
@@ -227,9 +311,11 @@ void StretchHdr(const TBmpHdr* src, TBmpHdr* dst, TResampleFilter filter, float 
         return;
     TProgressEnd end;
     // The intermediate image: dw x sh, row after row.
-    std::vector<TColorHdr> middle(static_cast<std::size_t>(dw) * static_cast<std::size_t>(sh));
+    // Every value is written before it is read, so the buffer is not cleared first.
+    const auto middle = std::make_unique_for_overwrite<TVec4[]>(static_cast<std::size_t>(dw) *
+                                                                static_cast<std::size_t>(sh));
     const auto midRow = [&](std::int64_t y) {
-        return middle.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(dw);
+        return middle.get() + static_cast<std::size_t>(y) * static_cast<std::size_t>(dw);
     };
     // After a refused step every later stage makes its first step call and stops, since the
     // protocol keeps refusing; its lists would be incomplete anyway.
@@ -241,24 +327,27 @@ void StretchHdr(const TBmpHdr* src, TBmpHdr* dst, TResampleFilter filter, float 
         return;
     }
 
+    // Rows go in groups that share each column's weights, so the groups' sums are independent
+    // chains (each still adds its pairs in list order); every row keeps its own step.
     const bool rowsDone = ProgressBands(
         sh, BandCount(sh, MinItemsPerBand(dw, columns.Longest)),
         [](int, std::int64_t, std::int64_t) {},
         [&](int, std::int64_t first, std::int64_t last, TStepGate& gate) {
-            for (std::int64_t k = first; k < last; ++k) {
-                if (!gate.Step())
-                    return;
-                // src is only read, so its row serves as the work buffer.
-                const TColorHdr* in = src->Pixels[static_cast<std::size_t>(k)].data();
-                TColorHdr* out = midRow(k);
-                for (std::int32_t i = 0; i < dw; ++i) {
-                    TVec4 sum{0.0f, 0.0f, 0.0f, 0.0f};
-                    for (std::size_t p = columns.First[static_cast<std::size_t>(i)];
-                         p < columns.First[static_cast<std::size_t>(i) + 1]; ++p)
-                        sum += columns.Weight[p] *
-                               Load(in[static_cast<std::size_t>(columns.Index[p])]);
-                    out[i] = Normalised(sum, columns.Total[static_cast<std::size_t>(i)]);
+            for (std::int64_t k0 = first; k0 < last; k0 += RowGroup) {
+                const std::int64_t wanted = std::min<std::int64_t>(RowGroup, last - k0);
+                std::int64_t count = 0;
+                while (count < wanted && gate.Step())
+                    ++count;
+                if (count == RowGroup) {
+                    HorizontalGroup(*src, columns, k0, dw, midRow(k0), midRow(k0 + 1),
+                                    midRow(k0 + 2), midRow(k0 + 3));
+                } else {
+                    for (std::int64_t k = k0; k < k0 + count; ++k)
+                        HorizontalRow(src->Pixels[static_cast<std::size_t>(k)].data(), columns, dw,
+                                      midRow(k));
                 }
+                if (count < wanted)
+                    return;
             }
         },
         dw);
@@ -276,32 +365,20 @@ void StretchHdr(const TBmpHdr* src, TBmpHdr* dst, TResampleFilter filter, float 
     // The vertical pass is defined column by column; strips of neighbouring columns walk down
     // the rows together instead, every output value summing its pairs in the same order, so the
     // bits and the step calls (one per column, in order) stay those of the column walk.
-    constexpr std::int32_t Strip = 64;
+    constexpr std::int32_t Strip = 256;  // 4 KB of each intermediate row per strip
     ProgressBands(
         dw, BandCount(dw, std::max<std::int64_t>(Strip, MinItemsPerBand(dh, rows.Longest))),
         [](int, std::int64_t, std::int64_t) {},
         [&](int, std::int64_t first, std::int64_t last, TStepGate& gate) {
-            TVec4 sums[Strip];
             for (std::int64_t x0 = first; x0 < last; x0 += Strip) {
                 const std::int32_t wanted =
                     static_cast<std::int32_t>(std::min<std::int64_t>(Strip, last - x0));
                 std::int32_t count = 0;
                 while (count < wanted && gate.Step())
                     ++count;
-                for (std::int32_t i = 0; i < dh && count > 0; ++i) {
-                    std::fill(sums, sums + count, TVec4{0.0f, 0.0f, 0.0f, 0.0f});
-                    for (std::size_t p = rows.First[static_cast<std::size_t>(i)];
-                         p < rows.First[static_cast<std::size_t>(i) + 1]; ++p) {
-                        const float w = rows.Weight[p];
-                        const TColorHdr* in = midRow(rows.Index[p]) + x0;
-                        for (std::int32_t c = 0; c < count; ++c)
-                            sums[c] += w * Load(in[c]);
-                    }
-                    const float total = rows.Total[static_cast<std::size_t>(i)];
-                    TColorHdr* out = dst->Pixels[static_cast<std::size_t>(i)].data() + x0;
-                    for (std::int32_t c = 0; c < count; ++c)
-                        out[c] = Normalised(sums[c], total);
-                }
+                for (std::int32_t i = 0; i < dh && count > 0; ++i)
+                    VerticalRow(middle.get() + x0, static_cast<std::size_t>(dw), rows, i, count,
+                                dst->Pixels[static_cast<std::size_t>(i)].data() + x0);
                 if (count < wanted)
                     return;
             }
