@@ -465,15 +465,6 @@ float ClampHdr(float v)
     return v;
 }
 
-std::uint8_t FloatToByte(float v)
-{
-    if (!(v > 0.0f))
-        return 0;
-    if (v >= 1.0f)
-        return 255;
-    return static_cast<std::uint8_t>(RoundHalfEven(v * 255.0f));
-}
-
 TColorHdr BGRAToColorHdr(std::uint8_t b, std::uint8_t g, std::uint8_t r, std::uint8_t a)
 {
     return TColorHdr{b / 255.0f, g / 255.0f, r / 255.0f, a / 255.0f};
@@ -705,24 +696,6 @@ void Bitmap24ToHdr(const TBitmap* bitmap, TRect srcRect, TBmpHdr* image, std::in
                    std::int32_t y, TRect dstRect)
 {
     BitmapToHdr(bitmap, TPixelFormat::pf24bit, srcRect, image, x, y, dstRect);
-}
-
-void BlendPixelToBGR(const TColorHdr& color, std::uint8_t* bgr, float opacity)
-{
-    if (!(color.A > 0.0f))
-        return;
-    const float a = color.A * opacity;
-    if (a >= 1.0f) {
-        ColorHdrToBGR(color, bgr);
-        return;
-    }
-    const float channels[3] = {color.B, color.G, color.R};
-    for (int c = 0; c < 3; ++c) {
-        const float d = static_cast<float>(bgr[c]) / 255.0f;
-        const float v = RoundHalfEven(((channels[c] - d) * a + d) * 255.0f);
-        // NaN compares false everywhere and ends as 0.
-        bgr[c] = v >= 255.0f ? 255 : (v > 0.0f ? static_cast<std::uint8_t>(v) : 0);
-    }
 }
 
 void DrawHdrToBitmap(const TBmpHdr* image, TRect srcRect, TBitmap* bitmap, std::int32_t x,

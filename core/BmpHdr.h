@@ -13,6 +13,7 @@
 // - An absent (null) or empty image, an empty region or an invalid parameter makes a routine a
 //   silent no-op. Only out-of-memory escapes, as std::bad_alloc.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -132,8 +133,9 @@ TColorHdr GrayHdr(float v, float a);
 bool SameColorHdr(const TColorHdr& a, const TColorHdr& b);
 /// 0 for values not above 0 (NaN included), 1 for values from 1 up.
 float ClampHdr(float v);
-/// Clip to 0..1, times 255, round half to even.
-std::uint8_t FloatToByte(float v);
+/// Clip to 0..1, times 255, round half to even. Inline, as BlendPixelToBGR: the display
+/// converts every pixel of every repaint through them.
+inline std::uint8_t FloatToByte(float v);
 TColorHdr BGRAToColorHdr(std::uint8_t b, std::uint8_t g, std::uint8_t r, std::uint8_t a);
 TColorHdr BGRToColorHdr(std::uint8_t b, std::uint8_t g, std::uint8_t r);
 /// Writes FloatToByte of B, G, R to bgr[0..2]; alpha ignored.
@@ -180,7 +182,7 @@ void Bitmap32ToHdr(const TBitmap* bitmap, TRect srcRect, TBmpHdr* image, std::in
 void Bitmap24ToHdr(const TBitmap* bitmap, TRect srcRect, TBmpHdr* image, std::int32_t x,
                    std::int32_t y, TRect dstRect);
 /// Composites one pixel onto 3 bytes B, G, R.
-void BlendPixelToBGR(const TColorHdr& color, std::uint8_t* bgr, float opacity);
+inline void BlendPixelToBGR(const TColorHdr& color, std::uint8_t* bgr, float opacity);
 /// Draws the region 1:1 at (x, y) of a 24-bit bitmap, blending by alpha; other bitmaps are
 /// left alone.
 void DrawHdrToBitmap(const TBmpHdr* image, TRect srcRect, TBitmap* bitmap, std::int32_t x,
@@ -220,5 +222,43 @@ private:
     std::uint8_t m_interpolation = 0;
     TSampler m_sampler = &THdrManager::SampleNearest;
 };
+
+// ---------------------------------------------------------------------------------------------
+// Inline definitions
+
+namespace detail {
+/// nearbyint for 0 <= v < 2^23 without a library call: adding 2^23 leaves no fraction bits, so
+/// the addition itself rounds, in the mode nearbyint uses (by default half to even).
+inline float RoundSmall(float v) { return (v + 8388608.0f) - 8388608.0f; }
+}  // namespace detail
+
+inline std::uint8_t FloatToByte(float v)
+{
+    // In this operand order max and min send NaN to 0, as "not above 0" does.
+    const float c = std::min(std::max(0.0f, v), 1.0f);
+    return static_cast<std::uint8_t>(detail::RoundSmall(c * 255.0f));
+}
+
+inline void BlendPixelToBGR(const TColorHdr& color, std::uint8_t* bgr, float opacity)
+{
+    if (!(color.A > 0.0f))
+        return;
+    const float a = color.A * opacity;
+    if (a >= 1.0f) {
+        bgr[0] = FloatToByte(color.B);
+        bgr[1] = FloatToByte(color.G);
+        bgr[2] = FloatToByte(color.R);
+        return;
+    }
+    const float channels[3] = {color.B, color.G, color.R};
+    for (int c = 0; c < 3; ++c) {
+        const float d = static_cast<float>(bgr[c]) / 255.0f;
+        const float v = ((channels[c] - d) * a + d) * 255.0f;
+        // Limiting before rounding gives the same byte as rounding first (254.5 still becomes
+        // 254); NaN compares false everywhere and ends as 0.
+        bgr[c] =
+            v >= 255.0f ? 255 : (v > 0.0f ? static_cast<std::uint8_t>(detail::RoundSmall(v)) : 0);
+    }
+}
 
 }  // namespace lumivex
