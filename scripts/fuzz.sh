@@ -19,7 +19,8 @@ build FuzzJpeg tests/fuzz/FuzzJpeg.cpp platform/JpegFile.cpp platform/Bitmap.cpp
 build FuzzFreeRows tests/fuzz/FuzzFreeRows.cpp io/FreeHdr.cpp io/FreeImageApi.cpp io/FileStatus.cpp \
     io/HeaderCheck.cpp io/PlatformHdr.cpp platform/BmpFile.cpp platform/JpegFile.cpp \
     platform/SafeSave.cpp $core
-for target in FuzzBmp:tests/data/bad:tests/data/ldr FuzzJpeg:tests/data/bad:tests/data/ldr FuzzFreeRows:; do
+build FuzzIni tests/fuzz/FuzzIni.cpp platform/IniFile.cpp platform/SafeSave.cpp
+for target in FuzzBmp:tests/data/bad:tests/data/ldr FuzzJpeg:tests/data/bad:tests/data/ldr FuzzFreeRows: FuzzIni:; do
     name=${target%%:*}
     seeds=${target#*:}
     corpus=$out/corpus-$name
