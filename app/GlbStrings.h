@@ -1,0 +1,47 @@
+#pragma once
+
+// Every text the user reads, in one place. Texts are UTF-8; messages put a blank before "!" and
+// "?". Formats take printf arguments.
+
+#include <cstdint>
+
+namespace lumivex {
+
+// Message box: headings by kind, buttons.
+inline constexpr const char* SWarning = "Warning";
+inline constexpr const char* SError = "Error";
+inline constexpr const char* SInformation = "Information";
+inline constexpr const char* SConfirmation = "Confirmation";
+inline constexpr const char* SBtnYes = "&Yes";
+inline constexpr const char* SBtnNo = "&No";
+inline constexpr const char* SBtnOk = "Ok";
+inline constexpr const char* SBtnCancel = "Cancel";
+
+// Messages.
+inline constexpr const char* SSaveChanges = "Save changes before continuing ?";
+/// %s: the file name.
+inline constexpr const char* SUnableToLoad = "Unable to load image in file \"%s\" !";
+inline constexpr const char* SToneMappingNeeded =
+    "You should apply a \"Tone Mapping\" before continuing !";
+inline constexpr const char* SToneMappingAdvised =
+    "It is better to apply a \"Tone Mapping\" before continuing !";
+inline constexpr const char* SCompleteFields = "Complete all the fields before continuing !";
+inline constexpr const char* SInvalidImageOrSize = "Invalid image or size";
+/// The original broke the line with a carriage return; Qt labels break at "\n".
+inline constexpr const char* STransparencyUnsupported =
+    "The current format does not support the transparency !\nDo you want to continue ?";
+inline constexpr const char* SInvalidData = "Invalid data !";
+
+// Status bar.
+inline constexpr const char* SProcessing = "Processing";
+
+// Zoom box of the toolbar.
+inline constexpr const char* SZoomAuto = "<Auto>";
+/// Percent, then the fraction n:d; two blanks before the parenthesis.
+inline constexpr const char* SZoomLevelFormat = "%d%%  (%d:%d)";
+
+/// The heading of a message kind (0 warning, 1 error, 2 information, 3 confirmation); empty for
+/// any other kind, whose heading the caller chooses.
+const char* MessageKindCaption(std::uint8_t kind);
+
+}  // namespace lumivex
