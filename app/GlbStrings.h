@@ -31,9 +31,30 @@ inline constexpr const char* SInvalidImageOrSize = "Invalid image or size";
 inline constexpr const char* STransparencyUnsupported =
     "The current format does not support the transparency !\nDo you want to continue ?";
 inline constexpr const char* SInvalidData = "Invalid data !";
+/// %s: the file name.
+inline constexpr const char* SUnableToSave = "Unable to save image in file \"%s\" !";
+inline constexpr const char* SOutOfMemory =
+    "Not enough memory to complete the operation !\nThe image was put back as it was.";
+/// %s: the reason.
+inline constexpr const char* SOperationFailed =
+    "The operation failed (%s) !\nThe image was put back as it was.";
+/// %s: FreeImage's version; the original broke its lines with carriage returns.
+inline constexpr const char* SAboutFreeImage =
+    "This program uses FreeImage, a free, open source image library\nsupporting all common "
+    "bitmap formats (%s).\nSee https://freeimage.sourceforge.io for more information.";
+inline constexpr const char* SAboutLumivex =
+    "Lumivex HD %s\nAn editor for high-dynamic-range photographs.";
+
+// History commands.
+inline constexpr const char* SUndo = "Undo";
+inline constexpr const char* SRedo = "Redo";
+inline constexpr const char* SFade = "Fade";
+inline constexpr const char* SRepeat = "Repeat";
 
 // Status bar.
 inline constexpr const char* SProcessing = "Processing";
+inline constexpr const char* SReady = "Ready";
+inline constexpr const char* SAlpha = "Alpha";
 
 // Zoom box of the toolbar.
 inline constexpr const char* SZoomAuto = "<Auto>";
