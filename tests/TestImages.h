@@ -23,6 +23,14 @@ inline bool SameBits(const TBmpHdr& a, const TBmpHdr& b)
     return true;
 }
 
+/// An exact copy, visible as such at the call site.
+inline TBmpHdr Copy(const TBmpHdr& source)
+{
+    TBmpHdr copy;
+    copy.Assign(&source);
+    return copy;
+}
+
 /// Byte-wise equality of two floats.
 inline bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 

@@ -14,12 +14,14 @@
 #include <thread>
 #include <vector>
 
+#include "TestImages.h"
 #include "core/BmpHdr.h"
 #include "core/Parallel.h"
 #include "core/Progress.h"
 #include "platform/Bitmap.h"
 
 using namespace lumivex;
+using lumivex::test::Copy;
 
 namespace {
 
@@ -66,13 +68,6 @@ TBmpHdr RandomImage(int width, int height, std::uint32_t seed)
         for (TColorHdr& p : row)
             p = TColorHdr{value(), value(), value(), value()};
     return image;
-}
-
-TBmpHdr Copy(const TBmpHdr& image)
-{
-    TBmpHdr copy;
-    copy.Assign(&image);
-    return copy;
 }
 
 // Every float as its bits, so a changed sign of zero or NaN payload counts.

@@ -8,13 +8,15 @@
 
 #include "TestData.h"
 #include "TestImages.h"
+#include "TestLoad.h"
+#include "TestProgress.h"
 #include "core/Parallel.h"
 #include "core/Progress.h"
 #include "filters/ConvolutionHdr.h"
-#include "io/FileStatus.h"
-#include "io/IsolatedLoad.h"
 
 using namespace lumivex;
+using lumivex::test::Copy;
+using lumivex::test::LoadTestImage;
 using lumivex::test::SameBits;
 
 namespace {
@@ -98,45 +100,7 @@ void RefMatrix(TBmpHdr& image, const TFilterMatrix& k, TRect rect)
     }
 }
 
-TBmpHdr Copy(const TBmpHdr& source)
-{
-    TBmpHdr copy;
-    copy.Assign(&source);
-    return copy;
-}
-
-TBmpHdr LoadTest(const std::string& relative)
-{
-    TBmpHdr image;
-    TImageInfo info;
-    EXPECT_TRUE(LoadImageFile(lumivex::test::TestDataPath(relative), &image, info))
-        << relative << ": " << LastFileStatus().Message;
-    return image;
-}
-
-// Every test leaves the shared progress and thread state as it found it.
-class ConvolutionTest : public ::testing::Test {
-protected:
-    void TearDown() override
-    {
-        ProgressAborted = false;
-        OnProgress = {};
-        SetProgressClock({});
-        ProgressDelay = 12;
-        ProgressInterval = 3;
-        SetThreadCount(0);
-    }
-
-    // Every step call reaches OnProgress.
-    void ReportEveryStep()
-    {
-        SetProgressClock([this] { return std::chrono::seconds(++m_ticks); });
-        ProgressDelay = 0;
-        ProgressInterval = 0;
-    }
-
-    int m_ticks = 0;
-};
+class ConvolutionTest : public lumivex::test::TProgressTest {};
 
 }  // namespace
 
@@ -388,9 +352,9 @@ TEST_F(ConvolutionTest, SensitivityIsClampedAndUnsharpMaskSharpens)
 TEST_F(ConvolutionTest, MatchesTheSingleThreadedPassesBitForBit)
 {
     std::vector<TBmpHdr> images;
-    images.push_back(LoadTest("hdr/courtyard_256x128_float_zip.exr"));
-    images.push_back(LoadTest("hdr/interior_200x100_float.tif"));
-    images.push_back(LoadTest("hdr/synthetic_nan_inf_8x8_float.exr"));
+    images.push_back(LoadTestImage("hdr/courtyard_256x128_float_zip.exr"));
+    images.push_back(LoadTestImage("hdr/interior_200x100_float.tif"));
+    images.push_back(LoadTestImage("hdr/synthetic_nan_inf_8x8_float.exr"));
     images.push_back(lumivex::test::SmoothImage());
     TBmpHdr thin;  // fewer rows than the kernel reaches, and bands smaller than it
     thin.SetSize(53, 11, clNoneHdr);
@@ -439,7 +403,7 @@ TEST_F(ConvolutionTest, MatchesTheSingleThreadedPassesBitForBit)
 TEST_F(ConvolutionTest, StepCallsComeInOrderAndAnAbortStopsThePass)
 {
     ReportEveryStep();
-    const TBmpHdr source = LoadTest("hdr/courtyard_256x128_float_zip.exr");
+    const TBmpHdr source = LoadTestImage("hdr/courtyard_256x128_float_zip.exr");
     auto k = MakeGaussMatrix(4.0f, 4.0f, GaussExponent, 1.0f);
     // 100 rows: every step changes the percentage, so every step call reaches OnProgress.
     const TRect rect{0, 0, 256, 100};
@@ -495,7 +459,7 @@ TEST_F(ConvolutionTest, AColumnPassAbortLeavesTheColumnsBeforeFiltered)
 {
     ReportEveryStep();
     SetThreadCount(1);
-    const TBmpHdr source = LoadTest("hdr/interior_200x100_float.tif");
+    const TBmpHdr source = LoadTestImage("hdr/interior_200x100_float.tif");
     auto k = MakeGaussMatrix(3.0f, 0.0f, GaussExponent, 1.0f);
     const TRect rect{0, 0, 100, 100};  // one report per step
     TBmpHdr full = Copy(source);
@@ -543,7 +507,7 @@ TEST_F(ConvolutionTest, FastBoxBlurAgreesWithTheFullOneWithinRange)
 {
     // The Fast form applies the product kernel, which for the box is the Full box; only the
     // rounding of the intermediate pass differs (values stay within 0..1, so no clamp acts).
-    const TBmpHdr source = LoadTest("hdr/synthetic_inrange_32x32_float.exr");
+    const TBmpHdr source = LoadTestImage("hdr/synthetic_inrange_32x32_float.exr");
     for (const float r : {1.0f, 2.5f, 6.0f}) {
         TBmpHdr fast = Copy(source);
         TBmpHdr full = Copy(source);

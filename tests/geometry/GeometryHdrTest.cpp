@@ -8,6 +8,8 @@
 
 #include "TestData.h"
 #include "TestImages.h"
+#include "TestLoad.h"
+#include "TestProgress.h"
 #include "core/BmpHdr.h"
 #include "core/Parallel.h"
 #include "core/Progress.h"
@@ -15,6 +17,8 @@
 #include "io/IsolatedLoad.h"
 
 using namespace lumivex;
+using lumivex::test::Copy;
+using lumivex::test::LoadTestImage;
 using lumivex::test::SameBits;
 using lumivex::test::TestDataPath;
 
@@ -29,21 +33,6 @@ TBmpHdr Numbered(int width, int height)
         for (int x = 0; x < width; ++x)
             image.Pixels[y][x] = TColorHdr{static_cast<float>(x), static_cast<float>(y),
                                            static_cast<float>(100 * x + y), 0.5f};
-    return image;
-}
-
-TBmpHdr Copy(const TBmpHdr& source)
-{
-    TBmpHdr image;
-    image.Assign(&source);
-    return image;
-}
-
-TBmpHdr Load(const std::string& relative)
-{
-    TBmpHdr image;
-    TImageInfo info;
-    EXPECT_TRUE(LoadImageFile(TestDataPath(relative), &image, info)) << relative;
     return image;
 }
 
@@ -124,25 +113,13 @@ TBmpHdr RotateReference(const TBmpHdr& src, bool adjustSize, std::uint8_t interp
     return dst;
 }
 
-class GeometryTest : public ::testing::Test {
+class GeometryTest : public lumivex::test::TProgressTest {
 protected:
-    void TearDown() override
-    {
-        SetThreadCount(0);
-        OnProgress = {};
-        SetProgressClock({});
-        ProgressAborted = false;
-        ProgressDelay = 12;
-        ProgressInterval = 3;
-    }
-
     // Every step call reports (no delay, no interval, each step a new percentage when there
     // are 100 of them).
     void RecordSteps(int abortAfter = -1)
     {
-        ProgressDelay = 0;
-        ProgressInterval = 0;
-        SetProgressClock([this] { return std::chrono::seconds(++m_time); });
+        ReportEveryStep();
         m_steps.clear();
         OnProgress = [this, abortAfter](int stage, int percentage, int) {
             if (stage == psStep) {
@@ -162,7 +139,6 @@ protected:
     }
 
     std::vector<int> m_steps;
-    std::int64_t m_time = 0;
 };
 
 }  // namespace
@@ -269,7 +245,7 @@ TEST(Rotate90Hdr, TurnsThreeByTwoAndSwapsTheSize)
 TEST(Rotate90Hdr, FourTurnsOrATurnAndItsInverseRestoreTheImage)
 {
     SetThreadCount(2);
-    const TBmpHdr source = Load("hdr/courtyard_256x128_float_zip.exr");
+    const TBmpHdr source = LoadTestImage("hdr/courtyard_256x128_float_zip.exr");
     TBmpHdr a = Copy(source);
     TBmpHdr b;
     for (int i = 0; i < 2; ++i) {
@@ -356,7 +332,7 @@ TEST(RotatedSize, BoundingBoxInSixtyFourBitsWithExactQuarterTurns)
 
 TEST_F(GeometryTest, RotateByZeroCopiesExactlyWhateverTheOptions)
 {
-    const TBmpHdr source = Load("hdr/synthetic_nan_inf_8x8_float.exr");
+    const TBmpHdr source = LoadTestImage("hdr/synthetic_nan_inf_8x8_float.exr");
     TBmpHdr dst = Numbered(3, 3);
     RotateHdr(&source, &dst, true, 2, ColorHdr(0.0f, 0.0f, 0.0f, 0.0f), 0.0f);
     EXPECT_TRUE(SameBits(dst, source));  // NaN, infinities and values above 1 survive
@@ -367,7 +343,7 @@ TEST_F(GeometryTest, RotateByZeroCopiesExactlyWhateverTheOptions)
 
 TEST_F(GeometryTest, RotateByQuarterTurnsMatchesTheExactTurns)
 {
-    const TBmpHdr photo = Load("hdr/courtyard_256x128_float_zip.exr");
+    const TBmpHdr photo = LoadTestImage("hdr/courtyard_256x128_float_zip.exr");
     const TBmpHdr source = Crop(photo, 10, 5, 40, 30);  // 40 x 30, values above 1 included
     TBmpHdr cw;
     Rotate90CWHdr(&source, &cw);
@@ -409,7 +385,7 @@ TEST_F(GeometryTest, RotateByQuarterTurnsMatchesTheExactTurns)
 
 TEST_F(GeometryTest, RotateFillsUncoveredCornersWithTheBackground)
 {
-    const TBmpHdr source = Load("ldr/jpeg_baseline_q90_256x128.jpg");
+    const TBmpHdr source = LoadTestImage("ldr/jpeg_baseline_q90_256x128.jpg");
     TBmpHdr dst;
     RotateHdr(&source, &dst, false, 2, ColorHdr(0.0f, 1.0f, 0.0f, 1.0f), -30.0f);
     ASSERT_EQ(dst.Width(), 256);  // the size stays, the corners are cut off
@@ -486,13 +462,13 @@ TEST_F(GeometryTest, RotateRefusesOversizedCanvasesAndBadAnglesWithoutTouchingDs
 
 TEST_F(GeometryTest, RotateMatchesTheReferenceOnRealImagesForOneTwoAndSevenThreads)
 {
-    const TBmpHdr photo = Load("hdr/courtyard_256x128_float_zip.exr");
-    const TBmpHdr alpha = Load("ldr/png_rgba8_partial_alpha_256x128.png");
+    const TBmpHdr photo = LoadTestImage("hdr/courtyard_256x128_float_zip.exr");
+    const TBmpHdr alpha = LoadTestImage("ldr/png_rgba8_partial_alpha_256x128.png");
     const std::vector<std::pair<std::string, TBmpHdr>> sources = [&] {
         std::vector<std::pair<std::string, TBmpHdr>> s;
         s.emplace_back("courtyard 97x61", Crop(photo, 20, 10, 97, 61));
         s.emplace_back("alpha 101x67", Crop(alpha, 40, 30, 101, 67));
-        s.emplace_back("nan/inf", Load("hdr/synthetic_nan_inf_8x8_float.exr"));
+        s.emplace_back("nan/inf", LoadTestImage("hdr/synthetic_nan_inf_8x8_float.exr"));
         s.emplace_back("1x1", Crop(photo, 100, 60, 1, 1));
         s.emplace_back("1x9", Crop(photo, 100, 60, 1, 9));
         s.emplace_back("2x9", Crop(photo, 100, 60, 2, 9));
@@ -563,7 +539,7 @@ TEST_F(GeometryTest, RotateOfOnePixelAndTinyImages)
 
 TEST_F(GeometryTest, RotateReportsOneStepPerRowAndStopsWhenRefused)
 {
-    const TBmpHdr photo = Load("hdr/courtyard_256x128_float_zip.exr");
+    const TBmpHdr photo = LoadTestImage("hdr/courtyard_256x128_float_zip.exr");
     const TBmpHdr source = Crop(photo, 0, 0, 120, 100);  // 100 rows: a step is one percent
     const TColorHdr bg = ColorHdr(0.0f, 0.0f, 1.0f, 1.0f);
     const TBmpHdr full = RotateReference(source, false, 2, bg, 20.0f);

@@ -9,6 +9,8 @@
 
 #include "TestData.h"
 #include "TestImages.h"
+#include "TestLoad.h"
+#include "TestProgress.h"
 #include "core/BmpHdr.h"
 #include "core/Parallel.h"
 #include "core/Progress.h"
@@ -16,26 +18,13 @@
 #include "io/IsolatedLoad.h"
 
 using namespace lumivex;
+using lumivex::test::Copy;
 using lumivex::test::GreyRow;
+using lumivex::test::LoadTestImage;
 using lumivex::test::SameBits;
 using lumivex::test::TestDataPath;
 
 namespace {
-
-TBmpHdr Copy(const TBmpHdr& source)
-{
-    TBmpHdr image;
-    image.Assign(&source);
-    return image;
-}
-
-TBmpHdr Load(const std::string& relative)
-{
-    TBmpHdr image;
-    TImageInfo info;
-    EXPECT_TRUE(LoadImageFile(TestDataPath(relative), &image, info)) << relative;
-    return image;
-}
 
 TBmpHdr Crop(const TBmpHdr& source, int x, int y, int width, int height)
 {
@@ -168,23 +157,11 @@ TBmpHdr Uniform(int w, int h, float v)
     return image;
 }
 
-class ResampleTest : public ::testing::Test {
+class ResampleTest : public lumivex::test::TProgressTest {
 protected:
-    void TearDown() override
-    {
-        SetThreadCount(0);
-        OnProgress = {};
-        SetProgressClock({});
-        ProgressAborted = false;
-        ProgressDelay = 12;
-        ProgressInterval = 3;
-    }
-
     void RecordSteps(int abortAfter = -1)
     {
-        ProgressDelay = 0;
-        ProgressInterval = 0;
-        SetProgressClock([this] { return std::chrono::seconds(++m_time); });
+        ReportEveryStep();
         m_steps.clear();
         OnProgress = [this, abortAfter](int stage, int percentage, int) {
             if (stage == psStep) {
@@ -203,7 +180,6 @@ protected:
     }
 
     std::vector<int> m_steps;
-    std::int64_t m_time = 0;
 };
 
 }  // namespace
@@ -373,7 +349,7 @@ TEST(StretchHdr, WorkedExamplesAndUniformImages)
 
 TEST(StretchHdr, SameSizeKeepsPixelsForInterpolatingFiltersAndBlursForTheOthers)
 {
-    const TBmpHdr photo = Load("hdr/courtyard_256x128_float_zip.exr");
+    const TBmpHdr photo = LoadTestImage("hdr/courtyard_256x128_float_zip.exr");
     const TBmpHdr source = Crop(photo, 30, 20, 64, 48);
     for (int f = 0; f < ResampleFilterCount; ++f) {
         TBmpHdr dst;
@@ -410,9 +386,9 @@ TEST(StretchHdr, SameSizeKeepsPixelsForInterpolatingFiltersAndBlursForTheOthers)
 
 TEST_F(ResampleTest, MatchesTheReferenceOnRealImagesForOneTwoAndSevenThreads)
 {
-    const TBmpHdr photo = Load("hdr/courtyard_256x128_float_zip.exr");
-    const TBmpHdr alpha = Load("ldr/png_rgba8_partial_alpha_256x128.png");
-    const TBmpHdr nan = Load("hdr/synthetic_nan_inf_8x8_float.exr");
+    const TBmpHdr photo = LoadTestImage("hdr/courtyard_256x128_float_zip.exr");
+    const TBmpHdr alpha = LoadTestImage("ldr/png_rgba8_partial_alpha_256x128.png");
+    const TBmpHdr nan = LoadTestImage("hdr/synthetic_nan_inf_8x8_float.exr");
     struct TCase {
         const char* Name;
         TBmpHdr Source;
@@ -489,7 +465,7 @@ TEST_F(ResampleTest, RefusesBadSizesFiltersAndSupportsWithoutTouchingDst)
 TEST_F(ResampleTest, StepsCountBothListsAndBothPassesInOrder)
 {
     // 30 x 40 to 20 x 20: 2 x 20 + 40 + 20 = 100 steps, so each step is one percent.
-    const TBmpHdr photo = Load("hdr/courtyard_256x128_float_zip.exr");
+    const TBmpHdr photo = LoadTestImage("hdr/courtyard_256x128_float_zip.exr");
     const TBmpHdr source = Crop(photo, 20, 20, 30, 40);
     for (const int threads : {1, 2, 7}) {
         SetThreadCount(threads);
@@ -505,7 +481,7 @@ TEST_F(ResampleTest, StepsCountBothListsAndBothPassesInOrder)
 
 TEST_F(ResampleTest, AbortStopsTheCurrentStageAndSkipsTheRest)
 {
-    const TBmpHdr photo = Load("hdr/courtyard_256x128_float_zip.exr");
+    const TBmpHdr photo = LoadTestImage("hdr/courtyard_256x128_float_zip.exr");
     const TBmpHdr source = Crop(photo, 20, 20, 30, 40);
     const TColorHdr sentinel{-3.0f, -3.0f, -3.0f, -3.0f};
     // Refused at step 10 (column lists), 30 (row pass), 65 (row lists), 86 (column 6 of the

@@ -13,6 +13,7 @@
 namespace lumivex {
 namespace {
 
+using test::Copy;
 using test::SameBits;
 
 // Every pixel differs, with values outside 0..1, a NaN and a negative zero, so any misplaced or
@@ -29,13 +30,6 @@ TBmpHdr Pattern(int width, int height, float seed)
     image.Pixels[0][0].B = std::numeric_limits<float>::quiet_NaN();
     image.Pixels[height - 1][width - 1].G = -0.0f;
     return image;
-}
-
-TBmpHdr Copy(const TBmpHdr& image)
-{
-    TBmpHdr copy;
-    copy.Assign(&image);
-    return copy;
 }
 
 // A stand-in operation: every pixel of the rectangle changes.

@@ -9,6 +9,7 @@
 
 #include "TestData.h"
 #include "TestImages.h"
+#include "TestProgress.h"
 #include "core/Parallel.h"
 #include "core/Progress.h"
 #include "io/FileStatus.h"
@@ -148,29 +149,7 @@ bool ZeroRow(const TBmpHdr& image, int y)
     return true;
 }
 
-// Every test leaves the shared progress and thread state as it found it.
-class MergeTest : public ::testing::Test {
-protected:
-    void TearDown() override
-    {
-        ProgressAborted = false;
-        OnProgress = {};
-        SetProgressClock({});
-        ProgressDelay = 12;
-        ProgressInterval = 3;
-        SetThreadCount(0);
-    }
-
-    // Every step call reaches OnProgress.
-    void ReportEveryStep()
-    {
-        SetProgressClock([this] { return std::chrono::seconds(++m_ticks); });
-        ProgressDelay = 0;
-        ProgressInterval = 0;
-    }
-
-    int m_ticks = 0;
-};
+class MergeTest : public lumivex::test::TProgressTest {};
 
 std::vector<std::string> BracketFiles(const std::string& set, const std::string& stem,
                                       const std::vector<std::string>& evs, const std::string& ext)
