@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -47,6 +48,14 @@ struct TProgressEnd {
 
 // Same as ClampHdr, inlined into the per-pixel loop.
 inline float Clamp01(float v) { return v > 0.0f ? (v >= 1.0f ? 1.0f : v) : 0.0f; }
+
+// An infinite value (a sun in a float file) fails the similarity test even with itself, so its
+// average and every operator give NaN, which would clamp to black; it saturates to white, as under
+// the global curves.
+inline float ToneChannel(TLocalToneFunc func, float value, float average)
+{
+    return value == std::numeric_limits<float>::infinity() ? 1.0f : Clamp01(func(value, average));
+}
 
 std::size_t RoundUp(std::size_t n, std::size_t step) { return (n + step - 1) / step * step; }
 
@@ -431,9 +440,9 @@ void LocalWalk(TBmpHdr* image, const TFilterMatrix* kernel, TRect rect, TLocalTo
                     const float* aR = average + 2 * Lanes;
                     if (toneMap) {
                         for (int j = 0; j < n; ++j) {
-                            out[j].B = Clamp01(func(factor * zB[j], factor * aB[j]));
-                            out[j].G = Clamp01(func(factor * zG[j], factor * aG[j]));
-                            out[j].R = Clamp01(func(factor * zR[j], factor * aR[j]));
+                            out[j].B = ToneChannel(func, factor * zB[j], factor * aB[j]);
+                            out[j].G = ToneChannel(func, factor * zG[j], factor * aG[j]);
+                            out[j].R = ToneChannel(func, factor * zR[j], factor * aR[j]);
                         }
                     } else {
                         for (int j = 0; j < n; ++j) {
