@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "adjust/ColorAdjust.h"
+#include "adjust/PowerLanes.h"
 #include "adjust/ToneCurve.h"
 
 namespace lumivex {
@@ -192,6 +193,51 @@ bool IsNeutral(const TLevels& l)
 
 bool IsValid(const TLevels& l) { return l.InLow < l.InHigh && l.OutLow < l.OutHigh; }
 
+using namespace detail;
+
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+/// The settings of B, G, R as lanes of a block (alpha's lane repeats red's and is unused); the
+/// two spans rounded to float as LevelsValue rounds them.
+struct TLevelsLanes {
+    TVec E, InLow, InHigh, OutLow, OutHigh, In, Out;
+};
+
+TLevelsLanes LevelsLanes(const TLevels (&l)[3])
+{
+    TLevelsLanes v;
+    for (int lane = 0; lane < 16; ++lane) {
+        const TLevels& c = l[std::min(lane % 4, 2)];
+        v.E[lane] = c.Gamma;
+        v.InLow[lane] = c.InLow;
+        v.InHigh[lane] = c.InHigh;
+        v.OutLow[lane] = c.OutLow;
+        v.OutHigh[lane] = c.OutHigh;
+        v.In[lane] = static_cast<float>(static_cast<double>(c.InHigh) - c.InLow);
+        v.Out[lane] = static_cast<float>(static_cast<double>(c.OutHigh) - c.OutLow);
+    }
+    return v;
+}
+
+// LevelsValue lane by lane.
+__attribute__((target_clones("avx2", "default"))) void LevelsRow(TColorHdr* row, std::size_t count,
+                                                                 const TLevelsLanes& l)
+{
+    const TVecD inLow = Widen(l.InLow);
+    const TVecD outLow = Widen(l.OutLow);
+    const TVecD in = Widen(l.In);
+    const TVecD out = Widen(l.Out);
+    MapBlocks(
+        row, count, [&](TVec v) __attribute__((always_inline)) {
+            const TMask below = ~(v > l.InLow);
+            const TMask above = v >= l.InHigh;
+            const TVec base = Narrow((Widen(v) - inLow) / in);
+            const TVec p = PowerHdrLanes(base, l.E, ColourLanes & ~below & ~above);
+            const TVec mid = Narrow(outLow + out * Widen(p));
+            return Select(below, l.OutLow, Select(above, l.OutHigh, mid));
+        });
+}
+
 }  // namespace
 
 void ChannelLevelsHdr(TBmpHdr* image, TRect rect, const TLevels& blue, const TLevels& green,
@@ -206,11 +252,9 @@ void ChannelLevelsHdr(TBmpHdr* image, TRect rect, const TLevels& blue, const TLe
     TLevels l[3] = {blue, green, red};
     for (TLevels& c : l)
         c.Gamma = static_cast<float>(1.0 / c.Gamma);
-    ForEachPixelHdr(image, rect, [&l](TColorHdr& p) {
-        p.B = LevelsValue(p.B, l[0].Gamma, l[0].InLow, l[0].InHigh, l[0].OutLow, l[0].OutHigh);
-        p.G = LevelsValue(p.G, l[1].Gamma, l[1].InLow, l[1].InHigh, l[1].OutLow, l[1].OutHigh);
-        p.R = LevelsValue(p.R, l[2].Gamma, l[2].InLow, l[2].InHigh, l[2].OutLow, l[2].OutHigh);
-    });
+    const TLevelsLanes lanes = LevelsLanes(l);
+    ForEachRowHdr(image, rect,
+                  [&](TColorHdr* row, std::size_t count) { LevelsRow(row, count, lanes); });
 }
 
 void LevelsHdr(TBmpHdr* image, TRect rect, const TLevels& levels)

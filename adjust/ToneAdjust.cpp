@@ -1,25 +1,124 @@
 #include "adjust/ToneAdjust.h"
 
+#include "adjust/PowerLanes.h"
 #include "adjust/ToneCurve.h"
 
 namespace lumivex {
 namespace {
+
+using namespace detail;
+
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+/// B, G, R, A lanes of every pixel of a block from per-channel values (alpha's is unused).
+TVec ChannelLanes(float b, float g, float r)
+{
+    TVec v;
+    for (std::size_t i = 0; i < BlockPixels; ++i)
+        v.P[i] = TPix{b, g, r, 0.0f};
+    return v;
+}
+
+// Each kernel computes lane by lane what the scalar value routine of the definition computes for
+// that channel.
+__attribute__((target_clones("avx2", "default"))) void BrightnessRow(TColorHdr* row,
+                                                                     std::size_t count,
+                                                                     const TVec& amount)
+{
+    const TVecD k = Widen(amount);
+    const TMask zero = amount == 0.0f;
+    const TMaskD dark = Convert<TPixMaskD>(amount <= 0.0f);
+    MapBlocks(
+        row, count, [&](TVec v) __attribute__((always_inline)) {
+            const TVecD x = Widen(v);
+            const TVecD darker = x * k + x;
+            const TVecD lighter = (1.0 - x) * k + x;
+            return Select(zero, v, ClampLanes(Narrow(Select(dark, darker, lighter))));
+        });
+}
+
+__attribute__((target_clones("avx2", "default"))) void ContrastRow(TColorHdr* row,
+                                                                   std::size_t count,
+                                                                   const TVec& amount)
+{
+    const TVecD k = Widen(amount);
+    MapBlocks(
+        row, count, [&](TVec v) __attribute__((always_inline)) {
+            const TVecD x = Widen(v);
+            return ClampLanes(Narrow((x - 0.5) * k + x));
+        });
+}
+
+__attribute__((target_clones("avx2", "default"))) void GammaRow(TColorHdr* row, std::size_t count,
+                                                                const TVec& reciprocal)
+{
+    MapBlocks(
+        row, count, [&](TVec v) __attribute__((always_inline)) {
+            return PowerHdrLanes(v, reciprocal, ColourLanes);
+        });
+}
+
+__attribute__((target_clones("avx2", "default"))) void SCurveRow(TColorHdr* row, std::size_t count,
+                                                                 const TVec& power)
+{
+    MapBlocks(
+        row, count, [&](TVec v) __attribute__((always_inline)) {
+            const TVecD x = Widen(v);
+            const TMask low = ~(v > 0.5f);
+            const TVec base = Select(low, Narrow(2.0 * x), Narrow(2.0 * (1.0 - x)));
+            const TVecD p = Widen(PowerHdrLanes(base, power, ColourLanes));
+            return Select(low, Narrow(p / 2.0), Narrow(1.0 - p / 2.0));
+        });
+}
+
+__attribute__((target_clones("avx2", "default"))) void LevelsLinearRow(TColorHdr* row,
+                                                                       std::size_t count, float low,
+                                                                       float high, float pivot,
+                                                                       float amount)
+{
+    const double lo = low;
+    const double hi = high;
+    const double up = 1.0 + static_cast<double>(amount);
+    const double down = 1.0 - static_cast<double>(amount);
+    const std::int32_t lowSegment = pivot > low ? -1 : 0;
+    MapBlocks(
+        row, count, [&](TVec v) __attribute__((always_inline)) {
+            const TVecD x = Widen(v);
+            const TMask inside = (v >= low) & (v <= high);
+            const TMask first = (v <= pivot) & lowSegment;
+            const TVec scaled = Select(first, ClampLanes(Narrow(lo + (x - lo) * up)),
+                                       ClampLanes(Narrow(hi - (hi - x) * down)));
+            return Select(inside, scaled, v);
+        });
+}
+
+__attribute__((target_clones("avx2", "default"))) void LevelsCurveRow(TColorHdr* row,
+                                                                      std::size_t count, float low,
+                                                                      float high, float pivot,
+                                                                      float l, float h, float e)
+{
+    const double lo = low;
+    const double hi = high;
+    const double dl = l;
+    const double dh = h;
+    const TVec ev = Splat(e);
+    const std::int32_t lowSegment = l > 0.0f ? -1 : 0;
+    MapBlocks(
+        row, count, [&](TVec v) __attribute__((always_inline)) {
+            const TVecD x = Widen(v);
+            const TMask inside = (v >= low) & (v <= high);
+            const TMask first = (v <= pivot) & lowSegment;
+            const TVec base = Select(first, Narrow((x - lo) / dl), Narrow((hi - x) / dh));
+            const TVecD p = Widen(PowerHdrLanes(base, ev, ColourLanes & inside));
+            return Select(inside, Select(first, Narrow(lo + dl * p), Narrow(hi - dh * p)), v);
+        });
+}
 
 bool InUnitRange(float v) { return v >= 0.0f && v <= 1.0f; }
 
 bool ValidInterval(float low, float high, float pivot)
 {
     return InUnitRange(low) && InUnitRange(high) && low < high && pivot >= low && pivot <= high;
-}
-
-template <typename TValue>
-void MapChannels(TBmpHdr* image, TRect rect, const float (&params)[3], TValue value)
-{
-    ForEachPixelHdr(image, rect, [&](TColorHdr& p) {
-        p.B = value(p.B, params[0]);
-        p.G = value(p.G, params[1]);
-        p.R = value(p.R, params[2]);
-    });
 }
 
 }  // namespace
@@ -57,15 +156,18 @@ void BrightnessHdr(TBmpHdr* image, TRect rect, float amountB, float amountG, flo
     if (amountB == 0.0f && amountG == 0.0f && amountR == 0.0f)
         return;
     // A zero amount leaves its channel alone; BrightnessValue(x, 0) would clamp it.
-    MapChannels(image, rect, {amountB, amountG, amountR},
-                [](float x, float k) { return k == 0.0f ? x : BrightnessValue(x, k); });
+    const TVec amount = ChannelLanes(amountB, amountG, amountR);
+    ForEachRowHdr(image, rect,
+                  [&](TColorHdr* row, std::size_t count) { BrightnessRow(row, count, amount); });
 }
 
 void ContrastChannelsHdr(TBmpHdr* image, TRect rect, float amountB, float amountG, float amountR)
 {
     if (amountB == 0.0f && amountG == 0.0f && amountR == 0.0f)
         return;
-    MapChannels(image, rect, {amountB, amountG, amountR}, ContrastValue);
+    const TVec amount = ChannelLanes(amountB, amountG, amountR);
+    ForEachRowHdr(image, rect,
+                  [&](TColorHdr* row, std::size_t count) { ContrastRow(row, count, amount); });
 }
 
 void ContrastHdr(TBmpHdr* image, TRect rect, float amount)
@@ -77,37 +179,28 @@ void GammaHdr(TBmpHdr* image, TRect rect, float gammaB, float gammaG, float gamm
 {
     if (gammaB == 0.0f || gammaG == 0.0f || gammaR == 0.0f)
         return;
-    const float reciprocal[3] = {static_cast<float>(1.0 / gammaB), static_cast<float>(1.0 / gammaG),
-                                 static_cast<float>(1.0 / gammaR)};
-    MapChannels(image, rect, reciprocal, PowerHdr);
+    const TVec reciprocal =
+        ChannelLanes(static_cast<float>(1.0 / gammaB), static_cast<float>(1.0 / gammaG),
+                     static_cast<float>(1.0 / gammaR));
+    ForEachRowHdr(image, rect,
+                  [&](TColorHdr* row, std::size_t count) { GammaRow(row, count, reciprocal); });
 }
 
 void SCurveHdr(TBmpHdr* image, TRect rect, float powerB, float powerG, float powerR)
 {
     if (powerB == 0.0f || powerG == 0.0f || powerR == 0.0f)
         return;
-    MapChannels(image, rect, {powerB, powerG, powerR}, SCurveValue);
+    const TVec power = ChannelLanes(powerB, powerG, powerR);
+    ForEachRowHdr(image, rect,
+                  [&](TColorHdr* row, std::size_t count) { SCurveRow(row, count, power); });
 }
 
 void LevelsLinearHdr(TBmpHdr* image, TRect rect, float low, float high, float pivot, float amount)
 {
     if (amount == 0.0f || !ValidInterval(low, high, pivot))
         return;
-    const double lo = low;
-    const double hi = high;
-    const double up = 1.0 + static_cast<double>(amount);
-    const double down = 1.0 - static_cast<double>(amount);
-    auto value = [&](float x) {
-        if (!(x >= low && x <= high))
-            return x;
-        if (x <= pivot && pivot > low)
-            return ClampHdr(static_cast<float>(lo + (x - lo) * up));
-        return ClampHdr(static_cast<float>(hi - (hi - x) * down));
-    };
-    ForEachPixelHdr(image, rect, [&](TColorHdr& p) {
-        p.B = value(p.B);
-        p.G = value(p.G);
-        p.R = value(p.R);
+    ForEachRowHdr(image, rect, [&](TColorHdr* row, std::size_t count) {
+        LevelsLinearRow(row, count, low, high, pivot, amount);
     });
 }
 
@@ -118,21 +211,8 @@ void LevelsCurveHdr(TBmpHdr* image, TRect rect, float low, float high, float piv
     const auto l = static_cast<float>(static_cast<double>(pivot) - low);
     const auto h = static_cast<float>(static_cast<double>(high) - pivot);
     const auto e = static_cast<float>(1.0 / exponent);
-    const double lo = low;
-    const double hi = high;
-    auto value = [&](float x) {
-        if (!(x >= low && x <= high))
-            return x;
-        if (x <= pivot && l > 0.0f)
-            return static_cast<float>(
-                lo + l * static_cast<double>(PowerHdr(static_cast<float>((x - lo) / l), e)));
-        return static_cast<float>(
-            hi - h * static_cast<double>(PowerHdr(static_cast<float>((hi - x) / h), e)));
-    };
-    ForEachPixelHdr(image, rect, [&](TColorHdr& p) {
-        p.B = value(p.B);
-        p.G = value(p.G);
-        p.R = value(p.R);
+    ForEachRowHdr(image, rect, [&](TColorHdr* row, std::size_t count) {
+        LevelsCurveRow(row, count, low, high, pivot, l, h, e);
     });
 }
 

@@ -2,8 +2,12 @@
 
 #include <cmath>
 
+#include "adjust/PowerLanes.h"
+
 namespace lumivex {
 namespace {
+
+using namespace detail;
 
 float LinearCurve(float x) { return x; }
 
@@ -30,6 +34,75 @@ float FilmicCurve(float x)
     if (std::isinf(y))
         return 1.0f;
     return static_cast<float>(((6.2 * y + 0.5) * y) / ((6.2 * y + 1.7) * y + 0.06));
+}
+
+enum class TToneCurve : std::uint8_t { tcLinear, tcGamma, tcReinhard, tcFilmic };
+
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+// The curves of the table above on whole pixels; each lane computes exactly what the scalar
+// curve computes for its channel.
+[[gnu::always_inline]] inline TVec ReinhardLanes(TVec x)
+{
+    const TMask positive = x > 0.0f;
+    const TMask infinite = x == __builtin_huge_valf();
+    const TMask compute = ColourLanes & positive & ~infinite;
+    const TVecD dx = Widen(Select(compute, x, Splat(1.0f)));
+    const TVecD u = dx / (static_cast<double>(ReinhardKey) + dx);
+    const TVec p =
+        PowerLanes(u, SplatD(static_cast<double>(GammaExponent)), Convert<TPixMaskD>(compute));
+    const TVec curved = Select(infinite, Splat(1.0f), p);
+    return Select(positive, curved, Splat(0.0f));
+}
+
+[[gnu::always_inline]] inline TVec FilmicLanes(TVec x)
+{
+    const TVecD shifted = Widen(x) - 0.004;
+    const TVecD limited = Select(shifted < 0.0, SplatD(0.0), shifted);
+    const TVecD y = Widen(Narrow(static_cast<double>(FilmicScale) * limited));
+    const TVec curved = Narrow(((6.2 * y + 0.5) * y) / ((6.2 * y + 1.7) * y + 0.06));
+    return Select(Narrow(y) == __builtin_huge_valf(), Splat(1.0f), curved);
+}
+
+__attribute__((target_clones("avx2", "default"))) void ToneMapRow(TColorHdr* row, std::size_t count,
+                                                                  TToneCurve curve, float k)
+{
+    const TVec kv = Splat(k);
+    switch (curve) {
+        case TToneCurve::tcGamma:
+            MapBlocks(
+                row, count, [kv](TVec v) __attribute__((always_inline)) {
+                    return ClampLanes(PowerHdrLanes(kv * v, Splat(GammaExponent), ColourLanes));
+                });
+            break;
+        case TToneCurve::tcReinhard:
+            MapBlocks(
+                row, count, [kv](TVec v) __attribute__((always_inline)) {
+                    return ClampLanes(ReinhardLanes(kv * v));
+                });
+            break;
+        case TToneCurve::tcFilmic:
+            MapBlocks(
+                row, count, [kv](TVec v) __attribute__((always_inline)) {
+                    return ClampLanes(FilmicLanes(kv * v));
+                });
+            break;
+        default:
+            MapBlocks(
+                row,
+                count, [kv](TVec v) __attribute__((always_inline)) { return ClampLanes(kv * v); });
+            break;
+    }
+}
+
+__attribute__((target_clones("avx2", "default"))) void OffsetRow(TColorHdr* row, std::size_t count,
+                                                                 float offset)
+{
+    const double o = offset;
+    MapBlocks(
+        row, count, [o](TVec v) __attribute__((always_inline)) {
+            return ClampLanes(Narrow(Widen(v) + o));
+        });
 }
 
 }  // namespace
@@ -79,11 +152,12 @@ void ToneMapHdr(TBmpHdr* image, std::uint8_t method, std::int8_t exposure, TRect
         return;
     SelectToneCurve(method);
     const float k = ExposureFactor(exposure);
-    const TToneCurveFunc curve = ToneCurve;
-    ForEachPixelHdr(image, rect, [k, curve](TColorHdr& p) {
-        p.B = ClampHdr(curve(k * p.B));
-        p.G = ClampHdr(curve(k * p.G));
-        p.R = ClampHdr(curve(k * p.R));
+    const TToneCurve curve = ToneCurve == GammaCurve      ? TToneCurve::tcGamma
+                             : ToneCurve == ReinhardCurve ? TToneCurve::tcReinhard
+                             : ToneCurve == FilmicCurve   ? TToneCurve::tcFilmic
+                                                          : TToneCurve::tcLinear;
+    ForEachRowHdr(image, rect, [k, curve](TColorHdr* row, std::size_t count) {
+        ToneMapRow(row, count, curve, k);
     });
 }
 
@@ -91,12 +165,8 @@ void OffsetHdr(TBmpHdr* image, TRect rect, float offset)
 {
     if (offset == 0.0f)
         return;
-    const double o = offset;
-    ForEachPixelHdr(image, rect, [o](TColorHdr& p) {
-        p.B = ClampHdr(static_cast<float>(p.B + o));
-        p.G = ClampHdr(static_cast<float>(p.G + o));
-        p.R = ClampHdr(static_cast<float>(p.R + o));
-    });
+    ForEachRowHdr(image, rect,
+                  [offset](TColorHdr* row, std::size_t count) { OffsetRow(row, count, offset); });
 }
 
 }  // namespace lumivex

@@ -40,6 +40,20 @@ void ToneMapHdr(TBmpHdr* image, std::uint8_t method, std::int8_t exposure, TRect
 /// Adds offset to B, G, R, clamped to 0..1; an offset of exactly 0 changes nothing at all.
 void OffsetHdr(TBmpHdr* image, TRect rect, float offset);
 
+/// Runs body(row, count) on the region's part of every row, in bands of rows on all cores.
+template <typename TBody>
+void ForEachRowHdr(TBmpHdr* image, TRect rect, TBody body)
+{
+    if (!ClipRectHdr(image, rect))
+        return;
+    const auto left = static_cast<std::size_t>(rect.Left);
+    const auto width = static_cast<std::size_t>(rect.Right - rect.Left);
+    ParallelRows(rect.Top, rect.Bottom, [&](std::int64_t first, std::int64_t last) {
+        for (auto y = first; y < last; ++y)
+            body(image->Pixels[static_cast<std::size_t>(y)].data() + left, width);
+    });
+}
+
 /// Runs body on every pixel of the clipped region, in bands of rows on all cores.
 template <typename TBody>
 void ForEachPixelHdr(TBmpHdr* image, TRect rect, TBody body)

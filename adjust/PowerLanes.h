@@ -1,0 +1,295 @@
+#pragma once
+
+// Lane-wise helpers of the per-pixel kernels: a block of four pixels is one vector of 16 lanes
+// (B, G, R, A of each), floats widened to double exactly, so every lane rounds like the scalar
+// definition. GCC vector types rather than plain loops: with trapping math it will not vectorise
+// a compare and select itself. The vectors are wider than the machine's, so GCC issues each
+// operation for the four pixels back to back and the long exp and log chains overlap.
+//
+// PowerLanes is e^(exponent ln base) without a call per value. Its log and exp are accurate to
+// far better than 2^-43 relative for |exponent ln base| < 87, so the lane result differs from
+// glibc's exp(log) by fewer than 2^10 units in the last place of the double. Only a double that
+// lies within 2^13 units of a point halfway between two floats could round to a different float;
+// those lanes (about 3 in 100000), and every lane outside that range, go through std::exp and
+// std::log, so the float result is always glibc's.
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+
+#include "core/BmpHdr.h"
+
+namespace lumivex::detail {
+
+inline constexpr std::size_t BlockPixels = 4;
+
+// The helpers are inlined into the target_clones kernels of each unit, so the AVX argument
+// convention they would have without AVX never crosses a call. (Only the adjust units include
+// this header, so the ignored warning stays theirs.)
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+using TPix = float __attribute__((vector_size(16)));
+using TPixMask = std::int32_t __attribute__((vector_size(16)));
+using TPixD = double __attribute__((vector_size(32)));
+using TPixMaskD = std::int64_t __attribute__((vector_size(32)));
+
+/// Four machine vectors, one per pixel of a block, used as one. Every operation runs on the four
+/// back to back (GCC lowers wider vector types element by element where they select).
+template <typename TNative>
+struct TWide {
+    TNative P[BlockPixels];
+
+    [[gnu::always_inline]] auto& operator[](int lane) { return P[lane / 4][lane % 4]; }
+    [[gnu::always_inline]] auto operator[](int lane) const { return P[lane / 4][lane % 4]; }
+};
+
+#define LUMIVEX_WIDE_BINARY(op)                                                          \
+    template <typename A, typename B>                                                    \
+    [[gnu::always_inline]] inline auto operator op(const TWide<A>& a, const TWide<B>& b) \
+    {                                                                                    \
+        TWide<decltype(a.P[0] op b.P[0])> r;                                             \
+        for (std::size_t i = 0; i < BlockPixels; ++i)                                    \
+            r.P[i] = a.P[i] op b.P[i];                                                   \
+        return r;                                                                        \
+    }                                                                                    \
+    template <typename A, typename S>                                                    \
+    requires std::is_arithmetic_v<S>                                                     \
+    [[gnu::always_inline]] inline auto operator op(const TWide<A>& a, S b)               \
+    {                                                                                    \
+        TWide<decltype(a.P[0] op b)> r;                                                  \
+        for (std::size_t i = 0; i < BlockPixels; ++i)                                    \
+            r.P[i] = a.P[i] op b;                                                        \
+        return r;                                                                        \
+    }                                                                                    \
+    template <typename A, typename S>                                                    \
+    requires std::is_arithmetic_v<S>                                                     \
+    [[gnu::always_inline]] inline auto operator op(S a, const TWide<A>& b)               \
+    {                                                                                    \
+        TWide<decltype(a op b.P[0])> r;                                                  \
+        for (std::size_t i = 0; i < BlockPixels; ++i)                                    \
+            r.P[i] = a op b.P[i];                                                        \
+        return r;                                                                        \
+    }
+LUMIVEX_WIDE_BINARY(+)
+LUMIVEX_WIDE_BINARY(-)
+LUMIVEX_WIDE_BINARY(*)
+LUMIVEX_WIDE_BINARY(/)
+LUMIVEX_WIDE_BINARY(&)
+LUMIVEX_WIDE_BINARY(|)
+LUMIVEX_WIDE_BINARY(<<)
+LUMIVEX_WIDE_BINARY(>>)
+LUMIVEX_WIDE_BINARY(<)
+LUMIVEX_WIDE_BINARY(>)
+LUMIVEX_WIDE_BINARY(<=)
+LUMIVEX_WIDE_BINARY(>=)
+LUMIVEX_WIDE_BINARY(==)
+#undef LUMIVEX_WIDE_BINARY
+
+template <typename A>
+[[gnu::always_inline]] inline TWide<A> operator~(const TWide<A>& a)
+{
+    TWide<A> r;
+    for (std::size_t i = 0; i < BlockPixels; ++i)
+        r.P[i] = ~a.P[i];
+    return r;
+}
+
+using TVec = TWide<TPix>;
+using TMask = TWide<TPixMask>;
+using TVecD = TWide<TPixD>;
+using TMaskD = TWide<TPixMaskD>;
+
+/// mask ? a : b lane by lane.
+template <typename M, typename V>
+[[gnu::always_inline]] inline TWide<V> Select(const TWide<M>& mask, const TWide<V>& a,
+                                              const TWide<V>& b)
+{
+    TWide<V> r;
+    for (std::size_t i = 0; i < BlockPixels; ++i)
+        r.P[i] = mask.P[i] ? a.P[i] : b.P[i];
+    return r;
+}
+
+template <typename To, typename From>
+[[gnu::always_inline]] inline TWide<To> Convert(const TWide<From>& a)
+{
+    TWide<To> r;
+    for (std::size_t i = 0; i < BlockPixels; ++i)
+        r.P[i] = __builtin_convertvector(a.P[i], To);
+    return r;
+}
+
+/// B, G, R lanes set, alpha clear.
+inline constexpr TMask ColourLanes = {
+    {{-1, -1, -1, 0}, {-1, -1, -1, 0}, {-1, -1, -1, 0}, {-1, -1, -1, 0}}};
+
+[[gnu::always_inline]] inline TVec LoadBlock(const TColorHdr* p)
+{
+    TVec v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+/// Writes B, G, R of v and keeps the pixels' alpha bits.
+[[gnu::always_inline]] inline void StoreColour(TColorHdr* p, const TVec& v, const TVec& old)
+{
+    const TVec out = Select(ColourLanes, v, old);
+    std::memcpy(static_cast<void*>(p), &out, sizeof out);
+}
+
+/// Replaces B, G, R of every pixel by map(block) of its block of four; the last, partial block
+/// is computed on a copy padded with zero pixels.
+template <typename TMap>
+[[gnu::always_inline]] inline void MapBlocks(TColorHdr* row, std::size_t count, TMap map)
+{
+    std::size_t x = 0;
+    for (; x + BlockPixels <= count; x += BlockPixels) {
+        const TVec v = LoadBlock(row + x);
+        StoreColour(row + x, map(v), v);
+    }
+    if (x < count) {
+        TColorHdr tail[BlockPixels];
+        std::copy(row + x, row + count, tail);
+        const TVec v = LoadBlock(tail);
+        StoreColour(tail, map(v), v);
+        std::copy(tail, tail + (count - x), row + x);
+    }
+}
+
+[[gnu::always_inline]] inline TVecD Widen(const TVec& v) { return Convert<TPixD>(v); }
+
+[[gnu::always_inline]] inline TVec Narrow(const TVecD& v) { return Convert<TPix>(v); }
+
+[[gnu::always_inline]] inline TVec Splat(float v)
+{
+    TVec r;
+    for (int i = 0; i < 16; ++i)
+        r[i] = v;
+    return r;
+}
+
+[[gnu::always_inline]] inline TVecD SplatD(double v)
+{
+    TVecD r;
+    for (int i = 0; i < 16; ++i)
+        r[i] = v;
+    return r;
+}
+
+/// ClampHdr lane by lane: 0 when not above 0 (NaN included), 1 from 1 up.
+[[gnu::always_inline]] inline TVec ClampLanes(const TVec& v)
+{
+    const TVec top = Select(v >= 1.0f, Splat(1.0f), v);
+    return Select(v > 0.0f, top, Splat(0.0f));
+}
+
+/// Integers below 2^51 in magnitude between int64 and double lanes: AVX2 has no conversion.
+inline constexpr double IntShifter = 0x1.8p52;
+
+[[gnu::always_inline]] inline TVecD IntToDouble(const TMaskD& k)
+{
+    return std::bit_cast<TVecD>(k + std::bit_cast<std::int64_t>(IntShifter)) - IntShifter;
+}
+
+// ln 2 split so that k ln2Hi is exact for |k| < 2^11.
+inline constexpr double Ln2Hi = 6.93147180369123816490e-01;
+inline constexpr double Ln2Lo = 1.90821492927058770002e-10;
+
+/// ln x for positive normal x: x = 2^k m with m in [sqrt(1/2), sqrt(2)], ln m = 2 atanh(s),
+/// s = (m - 1) / (m + 1), |s| <= 0.1716, ten terms of the series leave less than 2^-55.
+[[gnu::always_inline]] inline TVecD LogLanes(const TVecD& x)
+{
+    const TMaskD bits = std::bit_cast<TMaskD>(x);
+    TMaskD k = ((bits >> 52) & 0x7FF) - 1023;
+    TVecD m = std::bit_cast<TVecD>((bits & 0x000FFFFFFFFFFFFFLL) | 0x3FF0000000000000LL);
+    const TMaskD big = m > 1.4142135623730951;
+    m = Select(big, m * 0.5, m);
+    k = k - big;              // big is -1 where set
+    const TVecD f = m - 1.0;  // exact: m lies within a factor of 2 of 1
+    const TVecD s = f / (2.0 + f);
+    const TVecD z = s * s;
+    TVecD p = SplatD(1.0 / 19.0);
+    p = p * z + 1.0 / 17.0;
+    p = p * z + 1.0 / 15.0;
+    p = p * z + 1.0 / 13.0;
+    p = p * z + 1.0 / 11.0;
+    p = p * z + 1.0 / 9.0;
+    p = p * z + 1.0 / 7.0;
+    p = p * z + 1.0 / 5.0;
+    p = p * z + 1.0 / 3.0;
+    p = p * z + 1.0;
+    const TVecD kd = IntToDouble(k);
+    return kd * Ln2Hi + (2.0 * s * p + kd * Ln2Lo);
+}
+
+/// e^t for |t| < 87: t = k ln 2 + r, |r| <= 0.347, fourteen Taylor terms leave less than 2^-57.
+[[gnu::always_inline]] inline TVecD ExpLanes(const TVecD& t)
+{
+    const TVecD shifted = t * 1.4426950408889634 + IntShifter;
+    const TMaskD k = std::bit_cast<TMaskD>(shifted) - std::bit_cast<std::int64_t>(IntShifter);
+    const TVecD kd = shifted - IntShifter;
+    const TVecD r = (t - kd * Ln2Hi) - kd * Ln2Lo;
+    TVecD p = SplatD(1.0 / 6227020800.0);  // 1/13!
+    p = p * r + 1.0 / 479001600.0;
+    p = p * r + 1.0 / 39916800.0;
+    p = p * r + 1.0 / 3628800.0;
+    p = p * r + 1.0 / 362880.0;
+    p = p * r + 1.0 / 40320.0;
+    p = p * r + 1.0 / 5040.0;
+    p = p * r + 1.0 / 720.0;
+    p = p * r + 1.0 / 120.0;
+    p = p * r + 1.0 / 24.0;
+    p = p * r + 1.0 / 6.0;
+    p = p * r + 0.5;
+    p = p * r + 1.0;
+    p = p * r + 1.0;
+    return p * std::bit_cast<TVecD>((k + 1023) << 52);
+}
+
+/// Lanes whose float rounding PowerLanes can vouch for (see the top of this file).
+[[gnu::always_inline]] inline TMaskD SafeLanes(const TVecD& t, const TVecD& y)
+{
+    const TMaskD fraction =
+        (std::bit_cast<TMaskD>(y) & ((std::int64_t{1} << 29) - 1)) - (std::int64_t{1} << 28);
+    const TMaskD far = (fraction > std::int64_t{1} << 13) | (fraction < -(std::int64_t{1} << 13));
+    return far & (t < 87.0) & (t > -87.0);
+}
+
+/// (float) e^(e ln x) for x > 0 lane by lane, as glibc's std::exp and std::log give it. Lanes
+/// not set in `wanted` are not computed exactly (their value is unspecified).
+[[gnu::always_inline]] inline TVec PowerLanes(const TVecD& x, const TVecD& e, const TMaskD& wanted)
+{
+    const TVecD t = e * LogLanes(x);
+    const TVecD y = ExpLanes(t);
+    TVec out = Narrow(y);
+    const TMaskD slow = wanted & ~SafeLanes(t, y);
+    std::int64_t any = 0;
+    for (int c = 0; c < 16; ++c)
+        any |= slow[c];
+    if (any != 0) [[unlikely]] {
+        for (int c = 0; c < 16; ++c)
+            if (slow[c] != 0)
+                out[c] = static_cast<float>(std::exp(e[c] * std::log(x[c])));
+    }
+    return out;
+}
+
+/// PowerHdr lane by lane for float bases: 0 for bases not above 0, the base for exponent 1.
+[[gnu::always_inline]] inline TVec PowerHdrLanes(const TVec& base, const TVec& exponent,
+                                                 const TMask& wanted)
+{
+    const TMask positive = base > 0.0f;
+    const TMask one = exponent == 1.0f;
+    const TMask compute = wanted & positive & ~one;
+    // Bases that are not computed become 1, so no lane feeds NaN or infinity into the polynomial.
+    const TVec safeBase = Select(compute, base, Splat(1.0f));
+    const TVec p = PowerLanes(Widen(safeBase), Widen(exponent), Convert<TPixMaskD>(compute));
+    const TVec kept = Select(one, base, p);
+    return Select(positive, kept, Splat(0.0f));
+}
+
+}  // namespace lumivex::detail
