@@ -260,7 +260,7 @@ inline constexpr double Ln2Lo = 1.90821492927058770002e-10;
 }
 
 /// (float) e^(e ln x) for x > 0 lane by lane, as glibc's std::exp and std::log give it. Lanes
-/// not set in `wanted` are not computed exactly (their value is unspecified).
+/// not set in `wanted` are not computed exactly (they hold whatever the polynomials gave).
 [[gnu::always_inline]] inline TVec PowerLanes(const TVecD& x, const TVecD& e, const TMaskD& wanted)
 {
     const TVecD t = e * LogLanes(x);
