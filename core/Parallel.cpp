@@ -58,13 +58,20 @@ void ParallelBands(int bands, std::int64_t begin, std::int64_t end,
     std::vector<std::thread> workers;
     workers.reserve(static_cast<std::size_t>(bands - 1));
     for (int band = 1; band < bands; ++band) {
-        workers.emplace_back([&, band] {
+        auto run = [&, band] {
             try {
                 body(band, bandStart(band), bandStart(band + 1));
             } catch (...) {
                 errors[static_cast<std::size_t>(band)] = std::current_exception();
             }
-        });
+        };
+        // A thread that cannot start (no memory, no threads left) must not leave the running
+        // ones unjoined: the calling thread does that band itself, the result is the same.
+        try {
+            workers.emplace_back(run);
+        } catch (...) {
+            run();
+        }
     }
     try {
         body(0, bandStart(0), bandStart(1));
