@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <cctype>
 #include <mutex>
 #include <optional>
 
@@ -16,7 +17,13 @@ bool g_tried = false;
 
 thread_local std::string t_message;
 
-void OnFreeImageMessage(int, const char* message) { t_message = message != nullptr ? message : ""; }
+// Some plugins end their text with a newline; a status is one line.
+void OnFreeImageMessage(int, const char* message)
+{
+    t_message = message != nullptr ? message : "";
+    while (!t_message.empty() && std::isspace(static_cast<unsigned char>(t_message.back())))
+        t_message.pop_back();
+}
 
 template <typename T>
 bool Bind(void* handle, T& target, const char* name)

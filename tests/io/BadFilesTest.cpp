@@ -125,7 +125,7 @@ TEST(LoadImageFile, RefusesEveryBadFileCleanlyOnBothPaths)
             EXPECT_LT(loaded.Seconds, 30.0) << name << PathName(path);
         }
     }
-    EXPECT_EQ(count, 37);
+    EXPECT_EQ(count, 49);
 }
 
 TEST(LoadImageFile, TruncatedHalvesFailOrLoadAtTheirFullSize)
@@ -187,7 +187,7 @@ TEST(LoadImageFile, SidesBeyondTheImageModelAreTooLarge)
 
 TEST(LoadImageFile, ZeroByteFilesFailWithAMessage)
 {
-    for (const char* ext : {".bmp", ".exr", ".hdr", ".jpg", ".png", ".tif"})
+    for (const char* ext : {".bmp", ".exr", ".gif", ".hdr", ".jpg", ".pfm", ".png", ".tif"})
         for (const TLoadPath path : {TLoadPath::lpFreeImage, TLoadPath::lpPlatform}) {
             const std::string name = std::string("bad/zero_bytes") + ext;
             ExpectCleanFailure(LoadFile(TestDataPath(name), path), name + PathName(path));
