@@ -1,5 +1,6 @@
 #include "io/HeaderCheck.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -119,6 +120,21 @@ bool CheckExr(std::span<const std::uint8_t> data, std::uint64_t fileSize, std::s
 
 }  // namespace
 
+bool CheckKnownHeaderBytes(std::span<const std::uint8_t> head, std::uint64_t fileSize,
+                           std::string& error)
+{
+    if (head.size() < 2)
+        return true;
+    if (head.size() >= 4 && ReadU32(head.data()) == ExrMagic)
+        return CheckExr(head, fileSize, error);
+    if (head[0] == 'B' && head[1] == 'M' && head.size() == fileSize) {
+        // Our reader is strict about offsets, palettes and lengths; FreeImage is not.
+        TBitmap bitmap;
+        return LoadBmpFromMemory(head, bitmap, error);
+    }
+    return true;
+}
+
 bool CheckKnownHeader(const std::string& fileName, std::string& error)
 {
     std::ifstream in(fileName, std::ios::binary);
@@ -128,24 +144,24 @@ bool CheckKnownHeader(const std::string& fileName, std::string& error)
     in.read(reinterpret_cast<char*>(magic), sizeof magic);
     if (in.gcount() < 2)
         return true;
+    const bool bmp = magic[0] == 'B' && magic[1] == 'M';
+    if (in.gcount() < 4 && !bmp)
+        return true;
+    if (!bmp && ReadU32(magic) != ExrMagic)
+        return true;
+    in.clear();  // a file shorter than the magic left the stream at its end, failed
     in.seekg(0, std::ios::end);
-    const auto fileSize = static_cast<std::uint64_t>(in.tellg());
+    const std::streamoff end = in.tellg();
+    if (end < 0)
+        return true;
+    const auto fileSize = static_cast<std::uint64_t>(end);
     in.seekg(0);
-    if (in.gcount() == 4 && ReadU32(magic) == ExrMagic) {
-        // Headers are small; 4 MiB leaves room for many attributes.
-        std::vector<std::uint8_t> head(
-            static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, 4u << 20)));
-        in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
-        return CheckExr(head, fileSize, error);
-    }
-    if (magic[0] == 'B' && magic[1] == 'M') {
-        // Our reader is strict about offsets, palettes and lengths; FreeImage is not.
-        const std::vector<std::uint8_t> data{std::istreambuf_iterator<char>(in),
-                                             std::istreambuf_iterator<char>()};
-        TBitmap bitmap;
-        return LoadBmpFromMemory(data, bitmap, error);
-    }
-    return true;
+    // EXR headers are small; 4 MiB leaves room for many attributes. A BMP is read whole.
+    const std::uint64_t wanted = bmp ? fileSize : std::min<std::uint64_t>(fileSize, 4u << 20);
+    std::vector<std::uint8_t> head(static_cast<std::size_t>(wanted));
+    in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<std::size_t>(in.gcount()));
+    return CheckKnownHeaderBytes(head, fileSize, error);
 }
 
 }  // namespace lumivex
