@@ -17,19 +17,19 @@ constexpr double MaxKernelRadius = 32767.0;
 // Vector code: one accumulator lane per pixel channel, so each channel's sum keeps its own
 // order; lane-wise float multiply and add round exactly like the scalar operations.
 using TVec8 = float __attribute__((vector_size(32)));
-// Load8 and Store8 are file-local and always inlined, so the vector calling convention they would
-// have without AVX never crosses a call.
+// Load8 and Store8 are forced inline (also without optimisation), so the vector calling
+// convention they would have without AVX never crosses a call.
 #pragma GCC diagnostic ignored "-Wpsabi"
 constexpr std::int64_t BlockFloats = 64;  // 16 pixels, eight 8-lane accumulators
 
-inline TVec8 Load8(const float* p)
+[[gnu::always_inline]] inline TVec8 Load8(const float* p)
 {
     TVec8 v;
     std::memcpy(&v, p, sizeof v);
     return v;
 }
 
-inline void Store8(float* p, TVec8 v) { std::memcpy(p, &v, sizeof v); }
+[[gnu::always_inline]] inline void Store8(float* p, TVec8 v) { std::memcpy(p, &v, sizeof v); }
 
 // acc[k] += w[t] * src[t * tapStride + k] for t in order, k in [0, count).
 __attribute__((target_clones("avx2", "default"))) void AccumulateTaps(float* acc, const float* src,

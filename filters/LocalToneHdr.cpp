@@ -217,27 +217,34 @@ using TVec8 = float __attribute__((vector_size(32)));
 using TMask8 = std::int32_t __attribute__((vector_size(32)));
 using TVec4d = double __attribute__((vector_size(32)));
 using TVec4 = float __attribute__((vector_size(16)));
-// Load8 is file-local and inlined, so the AVX return convention it would have without AVX never
-// crosses a call.
+// The vector helpers are forced inline and cast with the builtin: without optimisation a real call
+// (std::bit_cast's too) would pass 32-byte vectors between the AVX2 clone and code built without
+// AVX, whose conventions differ.
 #pragma GCC diagnostic ignored "-Wpsabi"
-inline TVec8 Load8(const float* p)
+[[gnu::always_inline]] inline TVec8 Load8(const float* p)
 {
     TVec8 v;
     std::memcpy(&v, p, sizeof v);
     return v;
 }
 
-inline void Store8(float* p, const TVec8& v) { std::memcpy(p, &v, sizeof v); }
+[[gnu::always_inline]] inline void Store8(float* p, const TVec8& v)
+{
+    std::memcpy(p, &v, sizeof v);
+}
 
 // v where mask is set, +0 elsewhere.
-inline TVec8 Keep8(const TVec8& v, const TMask8& mask)
+[[gnu::always_inline]] inline TVec8 Keep8(const TVec8& v, const TMask8& mask)
 {
-    return std::bit_cast<TVec8>(std::bit_cast<TMask8>(v) & mask);
+    return __builtin_bit_cast(TVec8, __builtin_bit_cast(TMask8, v) & mask);
 }
 
 // The bits of |v|. For values that are not NaN they order like the values themselves, and every
 // NaN lies above +infinity.
-inline TMask8 AbsBits8(const TVec8& v) { return std::bit_cast<TMask8>(v) & 0x7FFFFFFF; }
+[[gnu::always_inline]] inline TMask8 AbsBits8(const TVec8& v)
+{
+    return __builtin_bit_cast(TMask8, v) & 0x7FFFFFFF;
+}
 
 // The two arms of a block of Lanes pixels at column x. Horizontal: the row planes (B at Row,
 // G and R at Stride and 2 Stride), tap t at column x + t - h. Vertical: the tiles of the 2h + 1
