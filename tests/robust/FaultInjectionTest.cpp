@@ -24,7 +24,7 @@ std::atomic<bool> Armed{false};
 std::atomic<std::int64_t> Allocations{0};
 std::atomic<std::int64_t> Limit{0};
 
-void* Allocate(std::size_t size)
+[[maybe_unused]] void* Allocate(std::size_t size)
 {
     if (Armed.load(std::memory_order_relaxed) &&
         Allocations.fetch_add(1, std::memory_order_relaxed) >= Limit.load())
@@ -49,12 +49,31 @@ public:
 
 }  // namespace
 
+// Every form is replaced, so that each block is freed by the allocator that made it (libraries
+// such as FreeImage allocate with the nothrow forms). The address sanitizer's own allocator
+// reaches FreeImage, which is opened at run time, so with it the test does not replace anything.
+#if !defined(__SANITIZE_ADDRESS__)
 void* operator new(std::size_t size) { return Allocate(size); }
 void* operator new[](std::size_t size) { return Allocate(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    try {
+        return Allocate(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept
+{
+    return operator new(size, tag);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+#endif
 
 namespace lumivex {
 namespace {
@@ -80,6 +99,9 @@ std::vector<TOperation> EveryOperation(const TBmpHdr& image)
 
 TEST(FaultInjection, AFailedAllocationLeavesTheImageAsTheRecordSavedItAndTheHistoryWorking)
 {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the counting allocator is left out under the address sanitizer";
+#endif
     const TBmpHdr source = test::RealCrop("hdr/courtyard_256x128_float_zip.exr", 90, 40, 40, 36);
     std::int64_t totalFailures = 0;
     for (const int threads : {1, 3}) {
