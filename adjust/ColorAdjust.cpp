@@ -27,11 +27,11 @@ __attribute__((target_clones("avx2", "default"))) void SaturationRow(TColorHdr* 
                 // (0.11 B + 0.59 G) + 0.3 R in lane 0, then spread to all lanes; NaN never
                 // survives the clamp, so which NaN an addition keeps does not matter.
                 const TPixD w = x.P[i] * TPixD{0.11, 0.59, 0.3, 0.0};
-                const TPixD sum = (w + __builtin_shuffle(w, TPixMaskD{1, 0, 3, 2})) +
-                                  __builtin_shuffle(w, TPixMaskD{2, 2, 2, 2});
+                const TPixD sum = (w + __builtin_shufflevector(w, w, 1, 0, 3, 2)) +
+                                  __builtin_shufflevector(w, w, 2, 2, 2, 2);
                 const TPixD grey =
                     __builtin_convertvector(__builtin_convertvector(sum, TPix), TPixD);
-                y.P[i] = __builtin_shuffle(grey, TPixMaskD{0, 0, 0, 0});
+                y.P[i] = __builtin_shufflevector(grey, grey, 0, 0, 0, 0);
             }
             return ClampLanes(Narrow(x + k * (x - y)));
         });

@@ -208,13 +208,13 @@ TLevelsLanes LevelsLanes(const TLevels (&l)[3])
     TLevelsLanes v;
     for (int lane = 0; lane < 16; ++lane) {
         const TLevels& c = l[std::min(lane % 4, 2)];
-        v.E[lane] = c.Gamma;
-        v.InLow[lane] = c.InLow;
-        v.InHigh[lane] = c.InHigh;
-        v.OutLow[lane] = c.OutLow;
-        v.OutHigh[lane] = c.OutHigh;
-        v.In[lane] = static_cast<float>(static_cast<double>(c.InHigh) - c.InLow);
-        v.Out[lane] = static_cast<float>(static_cast<double>(c.OutHigh) - c.OutLow);
+        v.E.Set(lane, c.Gamma);
+        v.InLow.Set(lane, c.InLow);
+        v.InHigh.Set(lane, c.InHigh);
+        v.OutLow.Set(lane, c.OutLow);
+        v.OutHigh.Set(lane, c.OutHigh);
+        v.In.Set(lane, static_cast<float>(static_cast<double>(c.InHigh) - c.InLow));
+        v.Out.Set(lane, static_cast<float>(static_cast<double>(c.OutHigh) - c.OutLow));
     }
     return v;
 }

@@ -43,9 +43,39 @@ template <typename TNative>
 struct TWide {
     TNative P[BlockPixels];
 
-    [[gnu::always_inline]] auto& operator[](int lane) { return P[lane / 4][lane % 4]; }
+    // A setter rather than a reference: clang does not bind references to vector elements.
+    template <typename T>
+    [[gnu::always_inline]] void Set(int lane, T v)
+    {
+        P[lane / 4][lane % 4] = v;
+    }
     [[gnu::always_inline]] auto operator[](int lane) const { return P[lane / 4][lane % 4]; }
 };
+
+template <typename TNative>
+using TLaneOf = std::remove_cvref_t<decltype(std::declval<TNative>()[0])>;
+
+/// The signed integer vector a compare of TNative gives (clang and GCC disagree on its spelling).
+template <typename TNative>
+struct TMaskFor;
+template <>
+struct TMaskFor<TPix> {
+    using Type = TPixMask;
+};
+template <>
+struct TMaskFor<TPixMask> {
+    using Type = TPixMask;
+};
+template <>
+struct TMaskFor<TPixD> {
+    using Type = TPixMaskD;
+};
+template <>
+struct TMaskFor<TPixMaskD> {
+    using Type = TPixMaskD;
+};
+template <typename TNative>
+using TMaskOf = typename TMaskFor<TNative>::Type;
 
 #define LUMIVEX_WIDE_BINARY(op)                                                          \
     template <typename A, typename B>                                                    \
@@ -60,18 +90,18 @@ struct TWide {
     requires std::is_arithmetic_v<S>                                                     \
     [[gnu::always_inline]] inline auto operator op(const TWide<A>& a, S b)               \
     {                                                                                    \
-        TWide<decltype(a.P[0] op b)> r;                                                  \
+        TWide<decltype(a.P[0] op static_cast<TLaneOf<A>>(b))> r;                         \
         for (std::size_t i = 0; i < BlockPixels; ++i)                                    \
-            r.P[i] = a.P[i] op b;                                                        \
+            r.P[i] = a.P[i] op static_cast<TLaneOf<A>>(b);                               \
         return r;                                                                        \
     }                                                                                    \
     template <typename A, typename S>                                                    \
     requires std::is_arithmetic_v<S>                                                     \
     [[gnu::always_inline]] inline auto operator op(S a, const TWide<A>& b)               \
     {                                                                                    \
-        TWide<decltype(a op b.P[0])> r;                                                  \
+        TWide<decltype(static_cast<TLaneOf<A>>(a) op b.P[0])> r;                         \
         for (std::size_t i = 0; i < BlockPixels; ++i)                                    \
-            r.P[i] = a op b.P[i];                                                        \
+            r.P[i] = static_cast<TLaneOf<A>>(a) op b.P[i];                               \
         return r;                                                                        \
     }
 LUMIVEX_WIDE_BINARY(+)
@@ -82,12 +112,40 @@ LUMIVEX_WIDE_BINARY(&)
 LUMIVEX_WIDE_BINARY(|)
 LUMIVEX_WIDE_BINARY(<<)
 LUMIVEX_WIDE_BINARY(>>)
-LUMIVEX_WIDE_BINARY(<)
-LUMIVEX_WIDE_BINARY(>)
-LUMIVEX_WIDE_BINARY(<=)
-LUMIVEX_WIDE_BINARY(>=)
-LUMIVEX_WIDE_BINARY(==)
 #undef LUMIVEX_WIDE_BINARY
+#define LUMIVEX_WIDE_COMPARE(op)                                                         \
+    template <typename A, typename B>                                                    \
+    [[gnu::always_inline]] inline auto operator op(const TWide<A>& a, const TWide<B>& b) \
+    {                                                                                    \
+        TWide<TMaskOf<A>> r;                                                             \
+        for (std::size_t i = 0; i < BlockPixels; ++i)                                    \
+            r.P[i] = TMaskOf<A>(a.P[i] op b.P[i]);                                       \
+        return r;                                                                        \
+    }                                                                                    \
+    template <typename A, typename S>                                                    \
+    requires std::is_arithmetic_v<S>                                                     \
+    [[gnu::always_inline]] inline auto operator op(const TWide<A>& a, S b)               \
+    {                                                                                    \
+        TWide<TMaskOf<A>> r;                                                             \
+        for (std::size_t i = 0; i < BlockPixels; ++i)                                    \
+            r.P[i] = TMaskOf<A>(a.P[i] op static_cast<TLaneOf<A>>(b));                   \
+        return r;                                                                        \
+    }                                                                                    \
+    template <typename A, typename S>                                                    \
+    requires std::is_arithmetic_v<S>                                                     \
+    [[gnu::always_inline]] inline auto operator op(S a, const TWide<A>& b)               \
+    {                                                                                    \
+        TWide<TMaskOf<A>> r;                                                             \
+        for (std::size_t i = 0; i < BlockPixels; ++i)                                    \
+            r.P[i] = TMaskOf<A>(static_cast<TLaneOf<A>>(a) op b.P[i]);                   \
+        return r;                                                                        \
+    }
+LUMIVEX_WIDE_COMPARE(<)
+LUMIVEX_WIDE_COMPARE(>)
+LUMIVEX_WIDE_COMPARE(<=)
+LUMIVEX_WIDE_COMPARE(>=)
+LUMIVEX_WIDE_COMPARE(==)
+#undef LUMIVEX_WIDE_COMPARE
 
 template <typename A>
 [[gnu::always_inline]] inline TWide<A> operator~(const TWide<A>& a)
@@ -168,7 +226,7 @@ template <typename TMap>
 {
     TVec r;
     for (int i = 0; i < 16; ++i)
-        r[i] = v;
+        r.Set(i, v);
     return r;
 }
 
@@ -176,7 +234,7 @@ template <typename TMap>
 {
     TVecD r;
     for (int i = 0; i < 16; ++i)
-        r[i] = v;
+        r.Set(i, v);
     return r;
 }
 
@@ -273,7 +331,7 @@ inline constexpr double Ln2Lo = 1.90821492927058770002e-10;
     if (any != 0) [[unlikely]] {
         for (int c = 0; c < 16; ++c)
             if (slow[c] != 0)
-                out[c] = static_cast<float>(std::exp(e[c] * std::log(x[c])));
+                out.Set(c, static_cast<float>(std::exp(e[c] * std::log(x[c]))));
     }
     return out;
 }
