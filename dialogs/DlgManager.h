@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "dialogs/DlgEx.h"
+#include "platform/SysColors.h"
 
 namespace lumivex {
 
@@ -85,6 +86,14 @@ private:
     void PrepareFirstShow();
     friend void LoadSettings(TMainDialogForm& dialog);
     friend void SaveSettings(TMainDialogForm& dialog);
+};
+
+/// A dialog that takes colours picked from the image with the pipette cursor.
+class TPipetteForm : public TMainDialogForm {
+public:
+    using TMainDialogForm::TMainDialogForm;
+    /// A colour picked in the view while this dialog is active (0x00BBGGRR).
+    virtual void SetPipetteColor(TColor color) = 0;
 };
 
 /// Creates the dialog on first use (owned by the main form, else kept until FreeDialogs) and
