@@ -1,5 +1,4 @@
 #include <benchmark/benchmark.h>
-#include <malloc.h>
 
 #include <algorithm>
 #include <atomic>
@@ -13,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchMemory.h"
 #include "core/BmpHdr.h"
 #include "core/Parallel.h"
 #include "merge/MergeFiles.h"
@@ -21,73 +21,6 @@
 #include "platform/JpegFile.h"
 
 using namespace lumivex;
-
-// Every allocation of the executable is counted with its usable size, so the peak includes the
-// sources, the result, the tables and the bands' row pointers.
-namespace {
-
-std::atomic<std::int64_t> liveBytes{0};
-std::atomic<std::int64_t> peakBytes{0};
-
-void* Allocate(std::size_t size, std::size_t alignment, bool nothrow)
-{
-    void* p = nullptr;
-    if (alignment <= alignof(std::max_align_t))
-        p = std::malloc(size == 0 ? 1 : size);
-    else if (posix_memalign(&p, alignment, size == 0 ? 1 : size) != 0)
-        p = nullptr;
-    if (p == nullptr) {
-        if (nothrow)
-            return nullptr;
-        throw std::bad_alloc();
-    }
-    const auto bytes = static_cast<std::int64_t>(malloc_usable_size(p));
-    const std::int64_t now = liveBytes.fetch_add(bytes, std::memory_order_relaxed) + bytes;
-    std::int64_t peak = peakBytes.load(std::memory_order_relaxed);
-    while (now > peak && !peakBytes.compare_exchange_weak(peak, now, std::memory_order_relaxed)) {
-    }
-    return p;
-}
-
-void Release(void* p) noexcept
-{
-    if (p == nullptr)
-        return;
-    liveBytes.fetch_sub(static_cast<std::int64_t>(malloc_usable_size(p)),
-                        std::memory_order_relaxed);
-    std::free(p);
-}
-
-constexpr std::size_t Plain = alignof(std::max_align_t);
-
-}  // namespace
-
-void* operator new(std::size_t n) { return Allocate(n, Plain, false); }
-void* operator new[](std::size_t n) { return Allocate(n, Plain, false); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept
-{
-    return Allocate(n, Plain, true);
-}
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept
-{
-    return Allocate(n, Plain, true);
-}
-void* operator new(std::size_t n, std::align_val_t a)
-{
-    return Allocate(n, static_cast<std::size_t>(a), false);
-}
-void* operator new[](std::size_t n, std::align_val_t a)
-{
-    return Allocate(n, static_cast<std::size_t>(a), false);
-}
-void operator delete(void* p) noexcept { Release(p); }
-void operator delete[](void* p) noexcept { Release(p); }
-void operator delete(void* p, std::size_t) noexcept { Release(p); }
-void operator delete[](void* p, std::size_t) noexcept { Release(p); }
-void operator delete(void* p, std::align_val_t) noexcept { Release(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { Release(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { Release(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { Release(p); }
 
 namespace {
 
@@ -153,14 +86,13 @@ void RunMerge(benchmark::State& state)
     std::int64_t peak = 0;
     std::int64_t bytes = 0;
     for (auto _ : state) {
-        const std::int64_t baseline = liveBytes.load();
-        peakBytes.store(baseline);
+        const std::int64_t baseline = bench::StartPeak();
         TBmpHdr dest;
         list.Merge(&dest);
         benchmark::DoNotOptimize(dest.Pixels.data());
         benchmark::ClobberMemory();
         bytes = dest.GetDataSize();
-        peak = std::max(peak, peakBytes.load() - baseline);
+        peak = std::max(peak, bench::PeakSince(baseline));
     }
     state.counters["ns_px"] = benchmark::Counter(
         static_cast<double>(Width) * Height * 1e-9,
@@ -178,8 +110,7 @@ void RunSevenPeak(benchmark::State& state)
     SetThreadCount(static_cast<int>(state.range(0)));
     std::int64_t peak = 0;
     for (auto _ : state) {
-        const std::int64_t baseline = liveBytes.load();
-        peakBytes.store(baseline);
+        const std::int64_t baseline = bench::StartPeak();
         {
             TBmpList list;
             for (int i = 0; i < 7; ++i)
@@ -190,7 +121,7 @@ void RunSevenPeak(benchmark::State& state)
             list.Merge(&dest);
             benchmark::DoNotOptimize(dest.Pixels.data());
         }
-        peak = std::max(peak, peakBytes.load() - baseline);
+        peak = std::max(peak, bench::PeakSince(baseline));
     }
     const double pixels = static_cast<double>(Width) * Height;
     state.counters["peak_MB"] = static_cast<double>(peak) / 1e6;
@@ -219,8 +150,7 @@ void RunSevenFilesPeak(benchmark::State& state)
     SetThreadCount(static_cast<int>(state.range(0)));
     std::int64_t peak = 0;
     for (auto _ : state) {
-        const std::int64_t baseline = liveBytes.load();
-        peakBytes.store(baseline);
+        const std::int64_t baseline = bench::StartPeak();
         {
             TBmpList list;
             std::size_t failed = 0;
@@ -234,7 +164,7 @@ void RunSevenFilesPeak(benchmark::State& state)
             list.Merge(&dest);
             benchmark::DoNotOptimize(dest.Pixels.data());
         }
-        peak = std::max(peak, peakBytes.load() - baseline);
+        peak = std::max(peak, bench::PeakSince(baseline));
     }
     const double pixels = static_cast<double>(Width) * Height;
     state.counters["peak_MB"] = static_cast<double>(peak) / 1e6;
