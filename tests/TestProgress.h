@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <vector>
 
 #include "core/Parallel.h"
 #include "core/Progress.h"
@@ -32,6 +33,31 @@ protected:
         ProgressDelay = 0;
         ProgressInterval = 0;
     }
+
+    /// Records the percentage of every step call in m_steps; the step that reaches abortAfter
+    /// sets ProgressAborted, so the next step call refuses.
+    void RecordSteps(int abortAfter = -1)
+    {
+        ReportEveryStep();
+        m_steps.clear();
+        OnProgress = [this, abortAfter](int stage, int percentage, int) {
+            if (stage == psStep) {
+                m_steps.push_back(percentage);
+                if (percentage == abortAfter)
+                    ProgressAborted = true;
+            }
+        };
+    }
+
+    /// What the operation protocol does after a refused operation.
+    static void EndAbort()
+    {
+        ProgressAborted = false;
+        if (IsProgressBusy())
+            FilterProgress(psEnd, 0);
+    }
+
+    std::vector<int> m_steps;
 
 private:
     std::int64_t m_ticks = 0;

@@ -113,33 +113,7 @@ TBmpHdr RotateReference(const TBmpHdr& src, bool adjustSize, std::uint8_t interp
     return dst;
 }
 
-class GeometryTest : public lumivex::test::TProgressTest {
-protected:
-    // Every step call reports (no delay, no interval, each step a new percentage when there
-    // are 100 of them).
-    void RecordSteps(int abortAfter = -1)
-    {
-        ReportEveryStep();
-        m_steps.clear();
-        OnProgress = [this, abortAfter](int stage, int percentage, int) {
-            if (stage == psStep) {
-                m_steps.push_back(percentage);
-                if (percentage == abortAfter)
-                    ProgressAborted = true;  // the next step call refuses
-            }
-        };
-    }
-
-    // What the operation protocol does after a refused operation.
-    static void EndAbort()
-    {
-        ProgressAborted = false;
-        if (IsProgressBusy())
-            FilterProgress(psEnd, 0);
-    }
-
-    std::vector<int> m_steps;
-};
+using GeometryTest = lumivex::test::TProgressTest;
 
 }  // namespace
 

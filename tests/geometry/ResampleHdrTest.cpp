@@ -157,30 +157,7 @@ TBmpHdr Uniform(int w, int h, float v)
     return image;
 }
 
-class ResampleTest : public lumivex::test::TProgressTest {
-protected:
-    void RecordSteps(int abortAfter = -1)
-    {
-        ReportEveryStep();
-        m_steps.clear();
-        OnProgress = [this, abortAfter](int stage, int percentage, int) {
-            if (stage == psStep) {
-                m_steps.push_back(percentage);
-                if (percentage == abortAfter)
-                    ProgressAborted = true;  // the next step call refuses
-            }
-        };
-    }
-
-    static void EndAbort()
-    {
-        ProgressAborted = false;
-        if (IsProgressBusy())
-            FilterProgress(psEnd, 0);
-    }
-
-    std::vector<int> m_steps;
-};
+using ResampleTest = lumivex::test::TProgressTest;
 
 }  // namespace
 
