@@ -17,6 +17,7 @@
 #include "core/Parallel.h"
 
 using namespace lumivex;
+using lumivex::test::Copy;
 using lumivex::test::SameBits;
 
 namespace {
@@ -104,13 +105,6 @@ TBmpHdr RandomImage(int width, int height, std::uint32_t seed)
         for (TColorHdr& p : row)
             p = TColorHdr{value(), value(), value(), value()};
     return image;
-}
-
-TBmpHdr Copy(const TBmpHdr& image)
-{
-    TBmpHdr copy;
-    copy.Assign(&image);
-    return copy;
 }
 
 bool SameBytes(const void* a, const void* b, std::size_t n) { return std::memcmp(a, b, n) == 0; }

@@ -12,6 +12,7 @@
 #include "core/BmpHdr.h"
 
 using namespace lumivex;
+using lumivex::test::Copy;
 using lumivex::test::RowImage;
 
 namespace {
@@ -44,13 +45,6 @@ bool SameImage(const TBmpHdr& a, const TBmpHdr& b)
                         a.Pixels[y].size() * sizeof(TColorHdr)) != 0)
             return false;
     return true;
-}
-
-TBmpHdr Copy(const TBmpHdr& image)
-{
-    TBmpHdr copy;
-    copy.Assign(&image);
-    return copy;
 }
 
 void ExpectColourNear(const TColorHdr& p, float r, float g, float b, double bound)
