@@ -19,6 +19,7 @@
 #include <cstring>
 #include <new>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -174,6 +175,43 @@ std::string TooLargeMessage(std::int64_t width, std::int64_t height)
            " (at most 65535 x 65535)";
 }
 
+// What the system can still give: free and reclaimable memory plus free swap, from
+// /proc/meminfo; -1 when it cannot be read (then nothing is refused for it).
+std::int64_t SystemAvailableBytes()
+{
+    std::FILE* f = std::fopen("/proc/meminfo", "r");
+    if (f == nullptr)
+        return -1;
+    std::int64_t available = -1;
+    std::int64_t swap = 0;
+    char line[256];
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+        long long kb = 0;
+        if (std::sscanf(line, "MemAvailable: %lld kB", &kb) == 1)
+            available = kb * 1024;
+        else if (std::sscanf(line, "SwapFree: %lld kB", &kb) == 1)
+            swap = kb * 1024;
+    }
+    std::fclose(f);
+    return available < 0 ? -1 : available + swap;
+}
+
+// Refuses a declared size whose float image would not fit in the memory left.
+bool FitsInMemory(std::int64_t width, std::int64_t height, const TLoadLimits& limits)
+{
+    const std::int64_t available =
+        limits.AvailableBytes >= 0 ? limits.AvailableBytes : SystemAvailableBytes();
+    const std::int64_t needed = width * height * static_cast<std::int64_t>(sizeof(TColorHdr));
+    if (available < 0 || needed <= available)
+        return true;
+    const auto mb = [](std::int64_t bytes) { return std::to_string((bytes + 999999) / 1000000); };
+    SetFileStatus(TFileErrorCode::feOutOfMemory,
+                  "not enough memory for a " + std::to_string(width) + " x " +
+                      std::to_string(height) + " image (" + mb(needed) + " MB needed, " +
+                      mb(available) + " MB free)");
+    return false;
+}
+
 // ---------------------------------------------------------------------------------------------
 // The child
 
@@ -215,6 +253,8 @@ public:
             SetFileStatus(TFileErrorCode::feTooLarge, TooLargeMessage(width, height));
             return false;
         }
+        if (width != 0 && !FitsInMemory(width, height, m_limits))
+            return false;
         m_control.Width = static_cast<std::int32_t>(width);
         m_control.Height = static_cast<std::int32_t>(height);
         LimitMemory(m_limits.MemoryBaseBytes + width * height * m_limits.MemoryBytesPerPixel);
@@ -230,6 +270,8 @@ public:
             SetFileStatus(TFileErrorCode::feTooLarge, TooLargeMessage(width, height));
             return false;
         }
+        if (!FitsInMemory(width, height, m_limits))
+            return false;
         const std::size_t lineBytes = static_cast<std::size_t>(width) * LayoutBytes(layout);
         const std::size_t bytes = lineBytes * static_cast<std::size_t>(height);
         if (::ftruncate(m_pixelFd, static_cast<off_t>(bytes)) != 0) {

@@ -25,6 +25,11 @@ struct TLoadLimits {
     /// Memory the child may take beyond what it inherits: base plus bytes per declared pixel.
     std::int64_t MemoryBaseBytes = std::int64_t{1} << 30;
     std::int64_t MemoryBytesPerPixel = 96;
+    /// Memory free for the image, in bytes; below 0 it is read from the system when the header
+    /// is known. A declared size whose float image would not fit is refused before anything
+    /// is allocated, so a small file that claims a huge image cannot drive the machine into
+    /// swapping or the out-of-memory killer.
+    std::int64_t AvailableBytes = -1;
     /// With false the decode runs in this process (for measuring the isolation's cost).
     bool Isolate = true;
     /// Read the child's bitmap from its memory; with false (or where the system forbids it) the

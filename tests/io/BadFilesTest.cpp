@@ -185,6 +185,53 @@ TEST(LoadImageFile, SidesBeyondTheImageModelAreTooLarge)
     EXPECT_EQ(bmp.Status.Code, TFileErrorCode::feTooLarge) << bmp.Status.Message;
 }
 
+// A file that declares a size the image model holds but memory does not (a decompression bomb)
+// is refused before the editor allocates it, on both paths, with the sizes in the message.
+TEST(LoadImageFile, DeclaredSizesThatDoNotFitInMemoryAreRefusedBeforeAllocation)
+{
+    // The 70000 x 70000 PNG header rewritten to 60000 x 60000: 57.6 GB of float pixels.
+    std::vector<std::uint8_t> bomb = ReadBytes(TestDataPath("bad/png_claims_70000x70000.png"));
+    ASSERT_GT(bomb.size(), 33u);
+    for (const int at : {16, 20}) {
+        bomb[at + 1] = 0x00;  // 60000 = 0x0000EA60
+        bomb[at + 2] = 0xEA;
+        bomb[at + 3] = 0x60;
+    }
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (std::size_t i = 12; i < 29; ++i) {
+        crc ^= bomb[i];
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    crc = ~crc;
+    for (int k = 0; k < 4; ++k)
+        bomb[29 + k] = static_cast<std::uint8_t>(crc >> (24 - 8 * k));
+    const TTempDir dir;
+    WriteBytes(dir.File("bomb.png"), bomb);
+    TLoadLimits limits = QuickLimits();
+    limits.AvailableBytes = std::int64_t{1} << 30;
+    const TLoaded loaded = LoadFile(dir.File("bomb.png"), TLoadPath::lpFreeImage, limits);
+    ExpectCleanFailure(loaded, "bomb.png");
+    EXPECT_EQ(loaded.Status.Code, TFileErrorCode::feOutOfMemory);
+    EXPECT_EQ(loaded.Status.Message,
+              "not enough memory for a 60000 x 60000 image (57600 MB needed, 1074 MB free)");
+
+    // The limit is exact: a 256 x 128 image needs 524288 bytes.
+    for (const char* name : {"ldr/png_rgb8_300dpi_256x128.png", "ldr/jpeg_grey_256x128.jpg"})
+        for (const TLoadPath path : {TLoadPath::lpFreeImage, TLoadPath::lpPlatform}) {
+            if (path == TLoadPath::lpPlatform && std::string(name).ends_with(".png"))
+                continue;
+            for (const std::int64_t available : {524287, 524288}) {
+                limits.AvailableBytes = available;
+                const TLoaded small = LoadFile(TestDataPath(name), path, limits);
+                EXPECT_EQ(small.Ok, available == 524288) << name << PathName(path);
+                if (!small.Ok) {
+                    EXPECT_EQ(small.Status.Code, TFileErrorCode::feOutOfMemory) << name;
+                }
+            }
+        }
+}
+
 TEST(LoadImageFile, ZeroByteFilesFailWithAMessage)
 {
     for (const char* ext : {".bmp", ".exr", ".gif", ".hdr", ".jpg", ".pfm", ".png", ".tif"})
