@@ -33,6 +33,7 @@
 #include "app/MyMsgDlg.h"
 #include "core/Progress.h"
 #include "dialogs/DlgManager.h"
+#include "dialogs/FilterDialogs.h"
 #include "geometry/GeometryHdr.h"
 #include "history/UndoCommands.h"
 #include "history/UndoHdr.h"
@@ -214,6 +215,7 @@ TFrmMain::TFrmMain(QWidget* parent) : QMainWindow(parent)
     BuildMenus();
     BuildToolbar();
     BuildStatusBar();
+    RegisterFilterDialogs(*this);
     setAcceptDrops(true);
     SliderShadeColor =
         BlendColors(SystemColorFlag | ColorBtnFace, SystemColorFlag | ColorBtnShadow, 0.2);

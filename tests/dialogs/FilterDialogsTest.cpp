@@ -1,0 +1,423 @@
+// The tone-mapping dialogs driven through the real main window on the offscreen platform:
+// previews and OK against the engine routines run directly, cancel paths, reset, persisted
+// values, the hand-over to local tone mapping and Escape during a long local run.
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <random>
+
+#include "adjust/ToneCurve.h"
+#include "app/DialogSettings.h"
+#include "app/Main.h"
+#include "app/MyMsgDlg.h"
+#include "core/Progress.h"
+#include "dialogs/FilterDialogs.h"
+#include "filters/ConvolutionHdr.h"
+#include "filters/LocalToneHdr.h"
+#include "history/UndoCommands.h"
+#include "history/UndoHdr.h"
+#include "io/ImageLib.h"
+#include "widgets/Slider.h"
+#include "widgets/SpinEdit.h"
+
+using namespace lumivex;
+
+namespace {
+
+std::string Data(const char* relative)
+{
+    const std::string path = std::string(LUMIVEX_TEST_DATA_DIR) + "/" + relative;
+    if (!std::filesystem::exists(path))
+        qFatal("test data file missing: %s", path.c_str());
+    return path;
+}
+
+bool SamePixels(const TBmpHdr& a, const TBmpHdr& b)
+{
+    if (a.Width() != b.Width() || a.Height() != b.Height())
+        return false;
+    for (int y = 0; y < a.Height(); ++y)
+        if (std::memcmp(a.Pixels[y].data(), b.Pixels[y].data(), a.Width() * sizeof(TColorHdr)))
+            return false;  // bit for bit, NaN included
+    return true;
+}
+
+TBmpHdr Copy(const TBmpHdr& image)
+{
+    TBmpHdr copy;
+    copy.Assign(&image);
+    return copy;
+}
+
+// The global tone map as the engine runs it without any dialog.
+TBmpHdr GlobalDirect(const TBmpHdr& original, int method, int exposure, double offset)
+{
+    TBmpHdr image = Copy(original);
+    const TRect r = image.GetBounds();
+    image.ShiftToPositive(r);
+    ToneMapHdr(&image, static_cast<std::uint8_t>(method), static_cast<std::int8_t>(exposure), r);
+    OffsetHdr(&image, r, static_cast<float>(offset));
+    return image;
+}
+
+TBmpHdr LocalDirect(const TBmpHdr& original, TLocalToneFunc op, int radius, int exposure,
+                    double offset)
+{
+    TBmpHdr image = Copy(original);
+    const TRect r = image.GetBounds();
+    image.ShiftToPositive(r);
+    SimilarityThreshold = 0.05f;
+    const auto kernel = MakeGaussMatrix(static_cast<float>(radius), 0, GaussExponent, 1.0f);
+    LocalToneMapHdr(&image, kernel.get(), r, op, static_cast<std::int8_t>(exposure));
+    OffsetHdr(&image, r, static_cast<float>(offset));
+    return image;
+}
+
+// Presses Ok on every message box as it shows and keeps its text.
+class TBoxes {
+public:
+    TBoxes()
+    {
+        m_timer.setInterval(5);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            auto* box = dynamic_cast<TMsgDlgForm*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            Texts << box->LblMsg->text();
+            (box->BtnOk->isVisible() ? box->BtnOk : box->BtnCancel)->click();
+        });
+        m_timer.start();
+    }
+    QStringList Texts;
+
+private:
+    QTimer m_timer;
+};
+
+}  // namespace
+
+class FilterDialogsTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TFrmMain> m_window;
+    std::unique_ptr<TBoxes> m_boxes;
+
+    TFrmMain& W() { return *m_window; }
+
+    void Open(const char* relative)
+    {
+        QVERIFY(W().OpenFile(Data(relative)));
+        QVERIFY(IsDocumentOpen());
+    }
+
+    TFrmToneMap& ShowToneMap()
+    {
+        W().MenuAdjustToneMap->trigger();
+        TFrmToneMap* d = ToneMapDialog();
+        if (!d || !d->isVisible())
+            qFatal("the tone-mapping dialog did not show");
+        return *d;
+    }
+
+    static void Settle() { QCoreApplication::processEvents(); }
+
+private slots:
+    void initTestCase()
+    {
+        static QTemporaryDir config;  // settings into a private folder, never the user's
+        qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    }
+
+    void init()
+    {
+        m_boxes = std::make_unique<TBoxes>();
+        m_window = std::make_unique<TFrmMain>();
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        std::filesystem::remove(DialogsFile);  // every test starts from the designed defaults
+    }
+
+    void cleanup()
+    {
+        CloseDocument();
+        m_window.reset();
+        m_boxes.reset();
+        ProgressDelay = 12;
+        ProgressInterval = 3;
+    }
+
+    void ToneMapPreviewThenOkEqualsTheEngineAndLiftsTheRestriction()
+    {
+        Open("hdr/courtyard_256x128_float_zip.exr");
+        QCOMPARE(GetDocumentKind(), TImageKind::ikHighRange);
+        const TBmpHdr original = Copy(*GetImage());
+        const std::int32_t records = GetUndoList()->Count();
+        TFrmToneMap& d = ShowToneMap();
+        QCOMPARE(d.windowTitle(), QStringLiteral("Tone mapping"));
+        QCOMPARE(d.objectName(), QStringLiteral("TFrmToneMap"));
+        QCOMPARE(d.CmbMethod->currentIndex(), 1);  // "Gamma 2.2"
+        QCOMPARE(d.CmbMethod->itemText(3), QStringLiteral("Jim & Richard"));
+        QVERIFY(!W().MenuAdjust->menuAction()->isEnabled());  // the dialog holds the record
+        QVERIFY(SamePixels(*GetImage(), original));           // nothing before a preview
+
+        // Manual previews: each runs on the saved pixels, not on the previous preview.
+        d.CmbMethod->setCurrentIndex(2);
+        d.EdiExposure->SetValue(3);
+        QVERIFY(SamePixels(*GetImage(), original));
+        d.BtnPreview->click();
+        QVERIFY(SamePixels(*GetImage(), GlobalDirect(original, 2, 3, 0.0)));
+        d.EdiOffset->SetValue(0.1);
+        d.BtnPreview->click();
+        QVERIFY(SamePixels(*GetImage(), GlobalDirect(original, 2, 3, 0.1)));
+
+        // Direct preview: a burst of changes runs once, with the latest settings.
+        d.ChkRealTime->click();
+        QVERIFY(!d.BtnPreview->isEnabled());
+        const int runs = d.ExecuteCount();
+        d.CmbMethod->setCurrentIndex(3);
+        d.EdiExposure->SetValue(-2);
+        d.EdiOffset->SetValue(-0.05);
+        QVERIFY(d.PreviewPending());
+        Settle();
+        QCOMPARE(d.ExecuteCount(), runs + 1);
+        QVERIFY(SamePixels(*GetImage(), GlobalDirect(original, 3, -2, -0.05)));
+
+        // The transfer curve comes from the same routine: Linear at exposure 0 and offset 0 is
+        // the diagonal, drawn in black (luminance 0.11 + 0.59 + 0.3 = 1 of a grey).
+        d.CmbMethod->setCurrentIndex(0);
+        d.EdiExposure->SetValue(0);
+        d.EdiOffset->SetValue(0.0);
+        Settle();
+        const QImage& curve = d.CurvePicture();
+        QCOMPARE(curve.size(), QSize(137, 137));
+        for (int x : {0, 40, 68, 136})
+            QCOMPARE(curve.pixelColor(x, 136 - x), QColor(Qt::black));
+        d.CmbMethod->setCurrentIndex(2);
+        Settle();
+
+        d.BtnOk->click();
+        QVERIFY(!d.isVisible());
+        QVERIFY(SamePixels(*GetImage(), GlobalDirect(original, 2, 0, 0.0)));
+        QCOMPARE(GetUndoList()->Count(), records + 1);
+        QCOMPARE(GetUndoList()->CurrentItem()->Caption, std::string("Tone mapping"));
+        QCOMPARE(GetDocumentKind(), TImageKind::ikStandard);
+        W().UpdateMenus();
+        QVERIFY(W().MenuAdjust->menuAction()->isEnabled());
+        QVERIFY(W().MenuAdjustNegative->isEnabled());  // no longer restricted
+        QVERIFY(!CanFade());                           // it held unmapped values
+        QVERIFY(!CanRepeat());                         // not repeatable
+        QCOMPARE(W().WaitCount(), 0);
+
+        // Undo brings back the high range and its restriction.
+        W().MenuEditUndo->trigger();
+        QVERIFY(SamePixels(*GetImage(), original));
+        QCOMPARE(GetDocumentKind(), TImageKind::ikHighRange);
+        QVERIFY(!W().MenuAdjustNegative->isEnabled());
+    }
+
+    void EveryWayOfCancellingLeavesImageAndHistoryAsBefore()
+    {
+        Open("hdr/courtyard_256x128_float_zip.exr");
+        W().MenuImageFlipHorz->trigger();  // a record to keep
+        const TBmpHdr before = Copy(*GetImage());
+        const std::int32_t records = GetUndoList()->Count();
+        const std::string undo = UndoCaption();
+        for (int way = 0; way < 3; ++way) {
+            TFrmToneMap& d = ShowToneMap();
+            QCOMPARE(GetUndoList()->Count(), records + 1);  // opened by the menu command
+            d.CmbMethod->setCurrentIndex(3);
+            d.BtnPreview->click();
+            d.ChkRealTime->click();
+            d.EdiExposure->SetValue(way + 1);
+            Settle();
+            QVERIFY(!SamePixels(*GetImage(), before));
+            if (way == 0)
+                d.BtnCancel->click();
+            else if (way == 1)
+                QTest::keyClick(&d, Qt::Key_Escape);
+            else
+                d.close();  // the close box
+            QVERIFY(!d.isVisible());
+            QVERIFY(SamePixels(*GetImage(), before));
+            QCOMPARE(GetUndoList()->Count(), records);
+            QCOMPARE(UndoCaption(), undo);
+            QCOMPARE(GetDocumentKind(), TImageKind::ikHighRange);
+            QVERIFY(W().MenuAdjust->menuAction()->isEnabled());
+        }
+        // Unchecking direct preview takes the preview back; OK still applies the settings.
+        TFrmToneMap& d = ShowToneMap();
+        QVERIFY(!d.ChkRealTime->isChecked());  // never restored from a cancelled show
+        d.ChkRealTime->click();
+        d.EdiExposure->SetValue(4);
+        Settle();
+        d.ChkRealTime->click();
+        QVERIFY(SamePixels(*GetImage(), before));
+        QVERIFY(d.Dirty);
+        d.BtnOk->click();
+        QVERIFY(SamePixels(*GetImage(), GlobalDirect(before, 3, 4, 0.0)));
+    }
+
+    void ResetAndValuesPersistFromTheLastOk()
+    {
+        Open("hdr/sunset_sun_crop_96x64.hdr");
+        const TBmpHdr original = Copy(*GetImage());
+        {
+            TFrmToneMap& d = ShowToneMap();
+            d.CmbMethod->setCurrentIndex(3);
+            d.EdiExposure->SetValue(2);
+            d.EdiOffset->SetValue(0.2);
+            d.BtnOk->click();
+        }
+        const TDialogSettings file(DialogsFile, "TFrmToneMap");
+        QCOMPARE(file.Read("ComboBox1").value_or(""), std::string("3"));
+        QCOMPARE(file.Read("SpinEdit2").value_or(""), std::string("2"));
+        QCOMPARE(TextToFloat(file.Read("SpinEdit3").value_or("")), 0.2);
+        QCOMPARE(file.Read("ChkRealTime").value_or(""), std::string("0"));
+        W().MenuEditUndo->trigger();
+
+        // Changes left with Cancel are forgotten: the next show has the values of the last OK.
+        TFrmToneMap* d = &ShowToneMap();
+        d->CmbMethod->setCurrentIndex(1);
+        d->EdiExposure->SetValue(-5);
+        d->BtnCancel->click();
+        d = &ShowToneMap();
+        QCOMPARE(d->CmbMethod->currentIndex(), 3);
+        QCOMPARE(d->EdiExposure->Value(), 2);
+        QCOMPARE(d->EdiOffset->Value(), 0.2);
+
+        // Reset takes the preview back and sets the defaults; in real time it previews them.
+        d->BtnPreview->click();
+        QVERIFY(d->PreviewApplied);
+        d->ResetButton->click();
+        QVERIFY(!d->PreviewApplied);
+        QVERIFY(SamePixels(*GetImage(), original));
+        QCOMPARE(d->CmbMethod->currentIndex(), 0);
+        QCOMPARE(d->EdiExposure->Value(), 0);
+        QCOMPARE(d->EdiOffset->Value(), 0.0);
+        d->ChkRealTime->click();
+        QVERIFY(SamePixels(*GetImage(), GlobalDirect(original, 0, 0, 0.0)));
+        d->EdiExposure->SetValue(1);
+        Settle();
+        const int runs = d->ExecuteCount();
+        d->ResetButton->click();
+        QCOMPARE(d->ExecuteCount(), runs + 1);  // one preview for the whole reset
+        QVERIFY(SamePixels(*GetImage(), GlobalDirect(original, 0, 0, 0.0)));
+        d->BtnCancel->click();
+        QVERIFY(SamePixels(*GetImage(), original));
+    }
+
+    void LocalToneMappingTakesOverAsItsOwnStep()
+    {
+        Open("hdr/courtyard_256x128_float_zip.exr");
+        const TBmpHdr original = Copy(*GetImage());
+        const std::int32_t records = GetUndoList()->Count();
+        TFrmToneMap& global = ShowToneMap();
+        global.EdiExposure->SetValue(2);
+        global.BtnPreview->click();
+        global.BtnLocal->click();
+        QVERIFY(!global.isVisible());
+        TFrmToneMapLocal* local = ToneMapLocalDialog();
+        QVERIFY(local && local->isVisible());
+        QVERIFY(SamePixels(*GetImage(), original));  // the global preview was taken back
+        QCOMPARE(GetUndoList()->Count(), records + 1);
+        QCOMPARE(GetUndoList()->CurrentItem()->Caption, std::string("Local tone mapping"));
+        QCOMPARE(local->windowTitle(), QStringLiteral("Local tone mapping"));
+        QCOMPARE(local->CmbOperator->itemText(0), QStringLiteral("Logaritmic"));
+        QCOMPARE(local->LblRadius->text(), QStringLiteral("Radius : 3"));
+        QVERIFY(!W().MenuAdjust->menuAction()->isEnabled());
+
+        local->CmbOperator->setCurrentIndex(1);
+        local->SldRadius->SetValue(5);
+        QCOMPARE(local->LblRadius->text(), QStringLiteral("Radius : 5"));
+        local->EdiExposure->SetValue(1);
+        local->EdiOffset->SetValue(-0.1);
+        local->BtnPreview->click();
+        const TBmpHdr expected = LocalDirect(original, LocalReinhard, 5, 1, -0.1);
+        QVERIFY(SamePixels(*GetImage(), expected));
+        local->BtnOk->click();
+        QVERIFY(!local->isVisible());
+        QVERIFY(SamePixels(*GetImage(), expected));
+        QCOMPARE(GetUndoList()->Count(), records + 1);
+        QCOMPARE(GetDocumentKind(), TImageKind::ikStandard);
+        QVERIFY(!CanFade());  // fading would paste unmapped values into a standard document
+        QVERIFY(!CanRepeat());
+        W().UpdateMenus();
+        QVERIFY(W().MenuAdjustNegative->isEnabled());
+        W().MenuEditUndo->trigger();
+        QVERIFY(SamePixels(*GetImage(), original));
+        QCOMPARE(GetDocumentKind(), TImageKind::ikHighRange);
+
+        // Reset of the local dialog.
+        TFrmToneMap& again = ShowToneMap();
+        again.BtnLocal->click();
+        local = ToneMapLocalDialog();
+        QCOMPARE(local->CmbOperator->currentIndex(), 1);  // the last OK
+        QCOMPARE(local->SldRadius->Value(), 5);
+        local->ResetButton->click();
+        QCOMPARE(local->CmbOperator->currentIndex(), 0);
+        QCOMPARE(local->SldRadius->Value(), 3);
+        QCOMPARE(local->EdiExposure->Value(), 0);
+        QCOMPARE(local->EdiOffset->Value(), 0.0);
+        QCOMPARE(local->LblRadius->text(), QStringLiteral("Radius : 3"));
+        local->BtnCancel->click();
+        QCOMPARE(GetUndoList()->Count(), records + 1);  // only the undone step is left
+        QVERIFY(SamePixels(*GetImage(), original));
+    }
+
+    void EscapeStopsALongLocalRunAndRestoresTheImage()
+    {
+        // A document large enough that the widest kernel runs for a while.
+        TBmpHdr big;
+        big.SetSize(1600, 1200, GrayHdr(0.0f, 1.0f));
+        std::mt19937 random(7);
+        std::uniform_real_distribution<float> value(0.0f, 6.0f);
+        for (auto& row : big.Pixels)
+            for (TColorHdr& p : row)
+                p = ColorHdr(value(random), value(random), value(random), 1.0f);
+        const TBmpHdr original = Copy(big);
+        TImageInfo info;
+        info.Kind = TImageKind::ikHighRange;
+        CreateDocument("big.exr", std::move(big), W().PnlClient, info);
+        QVERIFY(IsDocumentOpen());
+        W().UpdateMenus();
+        const std::int32_t records = GetUndoList()->Count();
+        ShowToneMap().BtnLocal->click();
+        TFrmToneMapLocal* local = ToneMapLocalDialog();
+        QVERIFY(local);
+        local->SldRadius->SetValue(30);
+        ProgressDelay = 0;
+        ProgressInterval = 0;
+        QString status;
+        QTimer::singleShot(100, local, [&] {
+            status = W().StatusText(0);
+            QTest::keyClick(m_window.get(), Qt::Key_Escape);
+        });
+        local->BtnPreview->click();
+        QVERIFY2(status.startsWith(QStringLiteral("Processing : ")), qPrintable(status));
+        QVERIFY(local->isVisible());  // Escape stopped the run, not the dialog
+        QVERIFY(!local->PreviewApplied);
+        QVERIFY(SamePixels(*GetImage(), original));
+        QVERIFY(!ProgressAborted);
+        QCOMPARE(W().WaitCount(), 0);
+        QCOMPARE(W().StatusText(0), QStringLiteral("Ready"));
+        // OK whose final run is stopped applies nothing and keeps no record.
+        QTimer::singleShot(100, m_window.get(),
+                           [&] { QTest::keyClick(m_window.get(), Qt::Key_Escape); });
+        local->BtnOk->click();
+        QVERIFY(!local->isVisible());
+        QVERIFY(SamePixels(*GetImage(), original));
+        QCOMPARE(GetUndoList()->Count(), records);
+        QCOMPARE(GetDocumentKind(), TImageKind::ikHighRange);
+    }
+};
+
+QTEST_MAIN(FilterDialogsTest)
+#include "FilterDialogsTest.moc"
