@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -223,6 +224,44 @@ private slots:
         QVERIFY(!W().MenuAdjustNegative->isEnabled());
     }
 
+    void FactoryLaysOutAndNamesTheControls()
+    {
+        Open("hdr/sunset_sun_crop_96x64.hdr");
+        TFrmToneMap& d = ShowToneMap();
+        QCOMPARE(d.width(), 400);
+        QCOMPARE(d.PnlReserved->geometry(), QRect(16, 16, 139, 139));
+        // Beside the panel the controls start at its right edge plus the margin.
+        QCOMPARE(d.CmbMethod->geometry(), QRect(171, 16, 170, 21));
+        QCOMPARE(d.EdiExposure->x(), 171);
+        QCOMPARE(d.EdiExposure->width(), 64);
+        QCOMPARE(d.EdiOffset->x(), 171 + 88);  // 64 x 1.37 = 87.68
+        QCOMPARE(d.EdiOffset->y(), d.EdiExposure->y());
+        QCOMPARE(d.EdiExposure->maxLength(), 2);
+        QCOMPARE(d.EdiOffset->maxLength(), 5);
+        QCOMPARE(d.EdiOffset->text(), QStringLiteral("0.00"));
+        // The button goes below the panel; the reset button fits on the button row.
+        QCOMPARE(d.BtnLocal->geometry(), QRect(16, 155 + 8, 139, 25));
+        const int bottom = std::max(d.BtnLocal->y() + 25, d.EdiOffset->y() + 21);
+        QCOMPARE(d.ChkRealTime->y(), bottom + 16);
+        QCOMPARE(d.BtnPreview->y(), d.ChkRealTime->y() + d.ChkRealTime->height() + 8);
+        QCOMPARE(d.ResetButton->geometry(), QRect(16 + 75 + 8, d.BtnPreview->y(), 88, 25));
+        QCOMPARE(d.BtnCancel->x() + 75, 400 - 16);
+        QCOMPARE(d.BtnOk->x() + 75 + 8, d.BtnCancel->x());
+        QCOMPARE(d.height(), d.BtnPreview->y() + 25 + 16);
+        QCOMPARE(d.CmbMethod->objectName(), QStringLiteral("ComboBox1"));
+        QCOMPARE(d.EdiExposure->objectName(), QStringLiteral("SpinEdit2"));
+        QCOMPARE(d.EdiOffset->objectName(), QStringLiteral("SpinEdit3"));
+        d.BtnLocal->click();
+        TFrmToneMapLocal& local = *ToneMapLocalDialog();
+        QCOMPARE(local.width(), 298);
+        QCOMPARE(local.CmbOperator->geometry(), QRect(16, 16, 298 - 32, 21));
+        QCOMPARE(local.SldRadius->x(), 16 - 8);  // the cursor's margin
+        QCOMPARE(local.SldRadius->x() + local.SldRadius->width(), 298 - 16 + 8);
+        QCOMPARE(local.SldRadius->objectName(), QStringLiteral("Slider2"));
+        QCOMPARE(local.EdiOffset->objectName(), QStringLiteral("SpinEdit4"));
+        local.BtnCancel->click();
+    }
+
     void EveryWayOfCancellingLeavesImageAndHistoryAsBefore()
     {
         Open("hdr/courtyard_256x128_float_zip.exr");
@@ -395,11 +434,19 @@ private slots:
         local->SldRadius->SetValue(30);
         ProgressDelay = 0;
         ProgressInterval = 0;
+        // Escape is pressed while the run reports its first steps, through the main window's
+        // input filter, as a user would.
         QString status;
-        QTimer::singleShot(100, local, [&] {
-            status = W().StatusText(0);
-            QTest::keyClick(m_window.get(), Qt::Key_Escape);
-        });
+        bool press = true;
+        const TProgressEvent hook = OnProgress;
+        OnProgress = [&](int stage, int percent, int tag) {
+            hook(stage, percent, tag);
+            if (stage == psStep && press) {
+                press = false;
+                status = W().StatusText(0);
+                QTest::keyClick(m_window.get(), Qt::Key_Escape);
+            }
+        };
         local->BtnPreview->click();
         QVERIFY2(status.startsWith(QStringLiteral("Processing : ")), qPrintable(status));
         QVERIFY(local->isVisible());  // Escape stopped the run, not the dialog
@@ -409,13 +456,14 @@ private slots:
         QCOMPARE(W().WaitCount(), 0);
         QCOMPARE(W().StatusText(0), QStringLiteral("Ready"));
         // OK whose final run is stopped applies nothing and keeps no record.
-        QTimer::singleShot(100, m_window.get(),
-                           [&] { QTest::keyClick(m_window.get(), Qt::Key_Escape); });
+        press = true;
         local->BtnOk->click();
+        QVERIFY(!press);
         QVERIFY(!local->isVisible());
         QVERIFY(SamePixels(*GetImage(), original));
         QCOMPARE(GetUndoList()->Count(), records);
         QCOMPARE(GetDocumentKind(), TImageKind::ikHighRange);
+        OnProgress = hook;
     }
 };
 
