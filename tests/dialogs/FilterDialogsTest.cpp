@@ -291,8 +291,17 @@ private slots:
             QCOMPARE(GetDocumentKind(), TImageKind::ikHighRange);
             QVERIFY(W().MenuAdjust->menuAction()->isEnabled());
         }
-        // Unchecking direct preview takes the preview back; OK still applies the settings.
+        // An empty number field stops a preview and OK; only a manual preview says so.
         TFrmToneMap& d = ShowToneMap();
+        d.EdiExposure->setText(QString());
+        d.BtnPreview->click();
+        d.BtnOk->click();
+        QCOMPARE(
+            m_boxes->Texts.count(QStringLiteral("Complete all the fields before continuing !")), 2);
+        QVERIFY(d.isVisible());
+        QVERIFY(SamePixels(*GetImage(), before));
+        d.EdiExposure->SetValue(3);
+        // Unchecking direct preview takes the preview back; OK still applies the settings.
         QVERIFY(!d.ChkRealTime->isChecked());  // never restored from a cancelled show
         d.ChkRealTime->click();
         d.EdiExposure->SetValue(4);
@@ -406,6 +415,15 @@ private slots:
         QCOMPARE(local->EdiExposure->Value(), 0);
         QCOMPARE(local->EdiOffset->Value(), 0.0);
         QCOMPARE(local->LblRadius->text(), QStringLiteral("Radius : 3"));
+        // In real time a slider previews when it is let go, not while it moves.
+        local->ChkRealTime->click();
+        local->SldRadius->SetValue(4);
+        QCOMPARE(local->LblRadius->text(), QStringLiteral("Radius : 4"));
+        QVERIFY(!local->PreviewPending());
+        QTest::mouseRelease(local->SldRadius, Qt::LeftButton);
+        QVERIFY(local->PreviewPending());
+        Settle();
+        QVERIFY(SamePixels(*GetImage(), LocalDirect(original, LocalLogaritmic, 4, 0, 0.0)));
         local->BtnCancel->click();
         QCOMPARE(GetUndoList()->Count(), records + 1);  // only the undone step is left
         QVERIFY(SamePixels(*GetImage(), original));
