@@ -303,6 +303,10 @@ bool SaveDocument(const std::string& fileName, const std::string& defaultName)
         return false;  // the user's own No: nothing to report
     if (*format == TSaveFormat::sfJpeg)
         info.JpegFlags = JPEG_QUALITYSUPERB;
+    // FreeImage's default writes half floats: 0.1234567 comes back as 0.123474 and anything above
+    // 65504 as infinity, which would make the editor's own lossless format lose the image.
+    if (*format == TSaveFormat::sfExr)
+        info.ExrFlags = EXR_FLOAT;
     bool written = false;
     try {
         written = SaveImageFile(name, *format, &view.Image(), info);

@@ -484,6 +484,23 @@ private slots:
         QCOMPARE(GetDocumentName(), std::string("s.exr"));
     }
 
+    void OpenExrIsWrittenWithFullFloats()
+    {
+        // Full floats of every size and fine fractions; half floats would round these and make
+        // anything above 65504 infinite.
+        Open("hdr/courtyard_256x128_float_zip.exr");
+        QCOMPARE(GetDocumentKind(), TImageKind::ikHighRange);  // so gamma 1.0 is written
+        TBmpHdr& image = *GetImage();
+        image.Pixels[0][0] = TColorHdr{0.1234567f, 100000.0f, 3.0e38f, 1.0f};
+        image.Pixels[5][7] = TColorHdr{1.0f / 3.0f, 65504.5f, 6.5e-5f, 1.0f};
+        const TBmpHdr source = Copy(image);
+        QVERIFY(SaveDocument(Temp("f.exr"), {}));
+        TBmpHdr back;
+        TImageInfo info;
+        QVERIFY(LoadImageFile(Temp("f.exr"), &back, info));
+        QVERIFY(SamePixels(back, source));
+    }
+
     void FailedSaveNamesTheFileAndChangesNothing()
     {
         Open("ldr/png_rgb8_257x129.png");
