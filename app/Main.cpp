@@ -972,6 +972,16 @@ bool TFrmMain::OpenFile(const std::string& fileName, bool quiet)
         PnlClient->layout()->activate();  // fit into the laid-out view, not its default size
         view->ZoomToFit(true);
         m_zoomLevel = ZoomLevelOf(view->Zoom());
+        // Ctrl+wheel follows the zoom box: its level, its text, its enabling in dialog mode.
+        view->OnWheelZoom = [this, view](std::int32_t level, QPointF at) {
+            if (!ZoomBox->isEnabled())
+                return;
+            view->SetZoomAt(static_cast<float>(level) / 1000.0f, at);
+            m_zoomLevel = level;
+            UpdateZoomBox();
+            UpdateToolbar(2);
+            UpdateStatus();
+        };
     }
     UpdateZoomBox();
     UpdateStatus();

@@ -1,10 +1,12 @@
 #include "view/HdrScroll.h"
 
+#include <QApplication>
 #include <QImage>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 
@@ -129,19 +131,23 @@ TScrollBoxHdr::~TScrollBoxHdr() { m_image.OnChange = nullptr; }
 
 void TScrollBoxHdr::SetZoom(float value)
 {
+    const QSize client = viewport()->size();
+    SetZoomAt(value, QPointF(client.width() / 2.0, client.height() / 2.0));
+}
+
+void TScrollBoxHdr::SetZoomAt(float value, QPointF anchor)
+{
     if (std::isnan(value))
         return;
     value = std::clamp(value, MinZoom, MaxZoom);
     if (value == m_zoom)
         return;
-    // The image point at the middle of the window stays where it is.
-    const QSize client = viewport()->size();
-    const double cx = (horizontalScrollBar()->value() + client.width() / 2.0 - m_margin) / m_zoom;
-    const double cy = (verticalScrollBar()->value() + client.height() / 2.0 - m_margin) / m_zoom;
+    const double cx = (horizontalScrollBar()->value() + anchor.x() - m_margin) / m_zoom;
+    const double cy = (verticalScrollBar()->value() + anchor.y() - m_margin) / m_zoom;
     m_zoom = value;
     UpdateScrollRanges();
-    horizontalScrollBar()->setValue(RoundToInt(cx * m_zoom + m_margin - client.width() / 2.0));
-    verticalScrollBar()->setValue(RoundToInt(cy * m_zoom + m_margin - client.height() / 2.0));
+    horizontalScrollBar()->setValue(RoundToInt(cx * m_zoom + m_margin - anchor.x()));
+    verticalScrollBar()->setValue(RoundToInt(cy * m_zoom + m_margin - anchor.y()));
     UpdateCursor();
     viewport()->update();
 }
@@ -349,6 +355,38 @@ void TScrollBoxHdr::mouseMoveEvent(QMouseEvent* event)
     viewport()->setCursor(GetImageRect().contains(event->position().toPoint()) ? m_imageCursor
                                                                                : m_outsideCursor);
     QAbstractScrollArea::mouseMoveEvent(event);
+}
+
+void TScrollBoxHdr::wheelEvent(QWheelEvent* event)
+{
+    const QPoint angle = event->angleDelta();
+    event->accept();
+    if (event->modifiers() & Qt::ControlModifier) {
+        // A notch is 120; touchpads send fractions, which add up to whole steps.
+        m_wheelZoom += angle.y() != 0 ? angle.y() : angle.x();
+        while (m_wheelZoom >= 120 || m_wheelZoom <= -120) {
+            const bool in = m_wheelZoom > 0;
+            m_wheelZoom += in ? -120 : 120;
+            const std::int32_t level = in ? ZoomInLevel(m_zoom) : ZoomOutLevel(m_zoom);
+            if (level == 0)
+                continue;  // already at the end of the levels
+            const QPointF at = event->position();
+            if (OnWheelZoom)
+                OnWheelZoom(level, at);
+            else
+                SetZoomAt(static_cast<float>(level) / 1000.0f, at);
+        }
+        return;
+    }
+    QPoint delta = event->pixelDelta();
+    if (delta.isNull()) {
+        const int line = verticalScrollBar()->singleStep() * QApplication::wheelScrollLines();
+        delta = QPoint(angle.x() * line / 120, angle.y() * line / 120);
+    }
+    if ((event->modifiers() & Qt::ShiftModifier) && delta.x() == 0)
+        delta = QPoint(delta.y(), 0);
+    horizontalScrollBar()->setValue(horizontalScrollBar()->value() - delta.x());
+    verticalScrollBar()->setValue(verticalScrollBar()->value() - delta.y());
 }
 
 }  // namespace lumivex

@@ -9,6 +9,7 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <functional>
 
 #include "core/BmpHdr.h"
 #include "platform/Bitmap.h"
@@ -53,6 +54,8 @@ public:
     /// Limited to 0.1..16 (NaN is ignored). A change keeps the image point at the middle of the
     /// window in place, updates the scroll ranges and the cursor and repaints.
     void SetZoom(float value);
+    /// SetZoom that keeps the image point under the viewport point anchor in place instead.
+    void SetZoomAt(float value, QPointF anchor);
     /// The zoom that shows the whole image in the window as if it had no scroll bars, limited to
     /// 1.0 with noEnlarge; nothing for an empty image.
     void ZoomToFit(bool noEnlarge);
@@ -90,6 +93,11 @@ public:
     /// The back buffer: the size of the visible part of the image, 24 bits.
     const TBitmap& Buffer() const { return m_buffer; }
 
+    /// Ctrl+wheel asks for the next zoom level (ZoomInLevel or ZoomOutLevel) at a viewport
+    /// point. Unset, the view zooms itself around that point; set, the owner decides, so that
+    /// its zoom box and enabling rules stay in charge.
+    std::function<void(std::int32_t level, QPointF at)> OnWheelZoom;
+
 protected:
     /// Fits the back buffer to the visible image (released for an empty image).
     virtual void UpdateBuffer();
@@ -102,6 +110,9 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    /// The wheel scrolls (vertically; Shift or a sideways wheel horizontally) by the system's
+    /// lines of 16 pixels; Ctrl+wheel zooms one level per notch.
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
     void UpdateScrollRanges();
@@ -111,6 +122,7 @@ private:
     TBmpHdr m_image;
     TBitmap m_buffer;
     bool m_sizeChanged = false;
+    int m_wheelZoom = 0;  // eighths of a degree not yet spent on a zoom step (touchpads)
     float m_zoom = 1.0f;
     std::int32_t m_margin = 8;
     QColor m_frameColor = Qt::black;

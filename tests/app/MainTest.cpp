@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
+#include <QWheelEvent>
 #include <cmath>
 #include <cstring>
 #include <deque>
@@ -667,6 +668,13 @@ private slots:
         W().MenuViewZoomOut->trigger();
         W().MenuViewZoomOut->trigger();
         QCOMPARE(GetView()->Zoom(), 0.75f);
+        // Ctrl+wheel over the view steps through the box's levels.
+        QWheelEvent wheel(QPointF(20, 20), QPointF(20, 20), QPoint(), QPoint(0, 120), Qt::NoButton,
+                          Qt::ControlModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(GetView()->viewport(), &wheel);
+        QCOMPARE(GetView()->Zoom(), 1.0f);
+        QCOMPARE(W().ZoomBox->text(), QStringLiteral("100%"));
+        QCOMPARE(W().ZoomLevel(), 1000);
         W().MenuHelpWeb->trigger();
         QCOMPARE(m_openedUrl, QUrl(QString::fromUtf8(WebSiteUrl)));
         W().MenuHelpAboutFreeImage->trigger();

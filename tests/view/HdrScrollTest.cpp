@@ -1,5 +1,7 @@
+#include <QApplication>
 #include <QScrollBar>
 #include <QTest>
+#include <QWheelEvent>
 #include <cmath>
 
 #include "view/DisplayHdr.h"
@@ -32,6 +34,13 @@ void ShowSized(TScrollBoxHdr& view, int width, int height)
 
 // The scroll area shows or hides its bars through queued calls.
 void Settle() { QCoreApplication::processEvents(); }
+
+void Wheel(TScrollBoxHdr& view, QPoint at, QPoint angle, Qt::KeyboardModifiers modifiers = {})
+{
+    QWheelEvent event(at, view.viewport()->mapToGlobal(at), QPoint(), angle, Qt::NoButton,
+                      modifiers, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view.viewport(), &event);
+}
 
 QImage Shot(TScrollBoxHdr& view)
 {
@@ -245,6 +254,45 @@ private slots:
         view.SetZoom(2.0f);
         const double after = (view.horizontalScrollBar()->value() + vw / 2.0 - 8) / 2.0;
         QVERIFY(std::abs(after - before) <= 0.5);
+    }
+
+    void WheelScrollsAndCtrlWheelZoomsAroundTheMouse()
+    {
+        TScrollBoxHdr view(nullptr, Pattern(400, 400));
+        ShowSized(view, 200, 200);
+        Settle();
+        QScrollBar* h = view.horizontalScrollBar();
+        QScrollBar* v = view.verticalScrollBar();
+        const int notch = 16 * QApplication::wheelScrollLines();  // lines of 16 pixels
+        Wheel(view, QPoint(50, 50), QPoint(0, -120));
+        QCOMPARE(v->value(), notch);
+        QCOMPARE(h->value(), 0);
+        Wheel(view, QPoint(50, 50), QPoint(0, -120), Qt::ShiftModifier);
+        QCOMPARE(h->value(), notch);
+        Wheel(view, QPoint(50, 50), QPoint(0, 240));
+        QCOMPARE(v->value(), 0);  // limited at the top
+        // Ctrl: one level per notch, the image point under the mouse stays under it.
+        const QPoint mouse(30, 70);
+        const double column = (h->value() + mouse.x() - 8) / 1.0;
+        const double row = (v->value() + mouse.y() - 8) / 1.0;
+        Wheel(view, mouse, QPoint(0, 120), Qt::ControlModifier);
+        QCOMPARE(view.Zoom(), 2.0f);
+        QVERIFY(std::abs((h->value() + mouse.x() - 8) / 2.0 - column) <= 0.5);
+        QVERIFY(std::abs((v->value() + mouse.y() - 8) / 2.0 - row) <= 0.5);
+        // Touchpad fractions add up to one step down; the levels end at 10 %.
+        Wheel(view, mouse, QPoint(0, -60), Qt::ControlModifier);
+        QCOMPARE(view.Zoom(), 2.0f);
+        Wheel(view, mouse, QPoint(0, -60), Qt::ControlModifier);
+        QCOMPARE(view.Zoom(), 1.0f);
+        view.SetZoom(0.1f);
+        Wheel(view, mouse, QPoint(0, -120), Qt::ControlModifier);
+        QCOMPARE(view.Zoom(), 0.1f);
+        // With a hook the owner decides and the view does not zoom by itself.
+        std::int32_t asked = 0;
+        view.OnWheelZoom = [&asked](std::int32_t level, QPointF) { asked = level; };
+        Wheel(view, mouse, QPoint(0, 120), Qt::ControlModifier);
+        QCOMPARE(asked, 250);
+        QCOMPARE(view.Zoom(), 0.1f);
     }
 
     void CrossHairOverTheImageOnly()
