@@ -209,8 +209,16 @@ void TBmpHdr::AllocatePixels()
     if (m_width == 0 || m_height == 0 || !Pixels.empty())
         return;
     TPixelsHdr rows(m_height);
-    for (TRawHdr& row : rows)
-        row.resize(m_width);
+    // Clearing a large image is page faults and stores that both cores share; bands of at
+    // least 4 MB keep small images on the calling thread.
+    const std::int64_t rowBytes = std::int64_t{m_width} * std::int64_t{sizeof(TColorHdr)};
+    ParallelRows(
+        0, m_height,
+        [&](std::int64_t first, std::int64_t last) {
+            for (std::int64_t y = first; y < last; ++y)
+                rows[static_cast<std::size_t>(y)].resize(m_width);
+        },
+        std::max<std::int64_t>(16, (std::int64_t{4} << 20) / rowBytes));
     Pixels.swap(rows);
 }
 
