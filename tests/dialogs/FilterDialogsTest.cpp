@@ -103,6 +103,25 @@ private:
     QTimer m_timer;
 };
 
+// A repeatable dialog of the framework: an offset of slider / 100, neutral at 0.
+class TFrmProbeFilter : public TFrmCommonFilter {
+public:
+    explicit TFrmProbeFilter(QWidget* parent = nullptr) : TFrmCommonFilter(parent)
+    {
+        setObjectName(QStringLiteral("TFrmProbeFilter"));
+        Label = AddLabel(QStringLiteral("Amount"), 14);
+        Amount = AddSlider(0, 50, 4, 0, 5);
+        FinishLayout();
+        AddResetButton();
+    }
+    bool IsEffective() override { return Amount->Value() != 0; }
+    void Execute() override { OffsetHdr(GetImage(), GetWorkRect(), Amount->Value() / 100.0f); }
+    void ResetParams() override { Amount->SetValue(0); }
+
+    QLabel* Label;
+    TSlider* Amount;
+};
+
 }  // namespace
 
 class FilterDialogsTest : public QObject {
@@ -260,6 +279,44 @@ private slots:
         QCOMPARE(local.SldRadius->objectName(), QStringLiteral("Slider2"));
         QCOMPARE(local.EdiOffset->objectName(), QStringLiteral("SpinEdit4"));
         local.BtnCancel->click();
+    }
+
+    void NeutralOkLeavesNoRecordAndRepeatRunsTheDialogAgain()
+    {
+        QPointer<TFrmProbeFilter> probe;
+        W().SetDialogCommand(W().MenuAdjustLuminosity, [&probe] { CreateDialog(probe)->show(); });
+        Open("ldr/png_rgb8_257x129.png");
+        const TBmpHdr original = Copy(*GetImage());
+        const std::int32_t records = GetUndoList()->Count();
+        W().MenuAdjustLuminosity->trigger();
+        QVERIFY(probe && probe->isVisible());
+        QCOMPARE(probe->windowTitle(), QStringLiteral("Brightness / Color balance"));
+        // The reset button does not fit between Preview and Ok: it gets a row of its own.
+        QCOMPARE(probe->ResetButton->x(), 16);
+        QCOMPARE(probe->ChkRealTime->y(), probe->ResetButton->y() + 25 + 16);
+        probe->BtnOk->click();  // neutral: no change, no record
+        QVERIFY(!probe->isVisible());
+        QCOMPARE(GetUndoList()->Count(), records);
+        QVERIFY(SamePixels(*GetImage(), original));
+
+        W().MenuAdjustLuminosity->trigger();
+        probe->Amount->SetValue(20);
+        probe->BtnOk->click();  // the final preview runs on OK
+        TBmpHdr once = Copy(original);
+        OffsetHdr(&once, once.GetBounds(), 0.2f);
+        QVERIFY(SamePixels(*GetImage(), once));
+        QCOMPARE(GetUndoList()->Count(), records + 1);
+        W().UpdateMenus();
+        QCOMPARE(W().MenuEditRepeat->text(), QStringLiteral("Repeat Brightness / Color balance"));
+        QVERIFY(CanFade());
+        W().MenuEditRepeat->trigger();
+        TBmpHdr twice = Copy(once);
+        OffsetHdr(&twice, twice.GetBounds(), 0.2f);
+        QVERIFY(SamePixels(*GetImage(), twice));
+        QCOMPARE(GetUndoList()->Count(), records + 2);
+        QCOMPARE(GetUndoList()->CurrentItem()->Caption, std::string("Brightness / Color balance"));
+        W().MenuEditUndo->trigger();
+        QVERIFY(SamePixels(*GetImage(), once));
     }
 
     void EveryWayOfCancellingLeavesImageAndHistoryAsBefore()
