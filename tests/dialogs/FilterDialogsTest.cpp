@@ -10,11 +10,11 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <random>
 
+#include "TestImages.h"
 #include "adjust/ToneCurve.h"
 #include "app/DialogSettings.h"
 #include "app/Main.h"
@@ -41,22 +41,8 @@ std::string Data(const char* relative)
     return path;
 }
 
-bool SamePixels(const TBmpHdr& a, const TBmpHdr& b)
-{
-    if (a.Width() != b.Width() || a.Height() != b.Height())
-        return false;
-    for (int y = 0; y < a.Height(); ++y)
-        if (std::memcmp(a.Pixels[y].data(), b.Pixels[y].data(), a.Width() * sizeof(TColorHdr)))
-            return false;  // bit for bit, NaN included
-    return true;
-}
-
-TBmpHdr Copy(const TBmpHdr& image)
-{
-    TBmpHdr copy;
-    copy.Assign(&image);
-    return copy;
-}
+using test::Copy;
+using test::SameBits;
 
 // The global tone map as the engine runs it without any dialog.
 TBmpHdr GlobalDirect(const TBmpHdr& original, int method, int exposure, double offset)
@@ -186,17 +172,17 @@ private slots:
         QCOMPARE(d.CmbMethod->currentIndex(), 1);  // "Gamma 2.2"
         QCOMPARE(d.CmbMethod->itemText(3), QStringLiteral("Jim & Richard"));
         QVERIFY(!W().MenuAdjust->menuAction()->isEnabled());  // the dialog holds the record
-        QVERIFY(SamePixels(*GetImage(), original));           // nothing before a preview
+        QVERIFY(SameBits(*GetImage(), original));             // nothing before a preview
 
         // Manual previews: each runs on the saved pixels, not on the previous preview.
         d.CmbMethod->setCurrentIndex(2);
         d.EdiExposure->SetValue(3);
-        QVERIFY(SamePixels(*GetImage(), original));
+        QVERIFY(SameBits(*GetImage(), original));
         d.BtnPreview->click();
-        QVERIFY(SamePixels(*GetImage(), GlobalDirect(original, 2, 3, 0.0)));
+        QVERIFY(SameBits(*GetImage(), GlobalDirect(original, 2, 3, 0.0)));
         d.EdiOffset->SetValue(0.1);
         d.BtnPreview->click();
-        QVERIFY(SamePixels(*GetImage(), GlobalDirect(original, 2, 3, 0.1)));
+        QVERIFY(SameBits(*GetImage(), GlobalDirect(original, 2, 3, 0.1)));
 
         // Direct preview: a burst of changes runs once, with the latest settings.
         d.ChkRealTime->click();
@@ -208,7 +194,7 @@ private slots:
         QVERIFY(d.PreviewPending());
         Settle();
         QCOMPARE(d.ExecuteCount(), runs + 1);
-        QVERIFY(SamePixels(*GetImage(), GlobalDirect(original, 3, -2, -0.05)));
+        QVERIFY(SameBits(*GetImage(), GlobalDirect(original, 3, -2, -0.05)));
 
         // The transfer curve comes from the same routine: Linear at exposure 0 and offset 0 is
         // the diagonal, drawn in black (luminance 0.11 + 0.59 + 0.3 = 1 of a grey).
@@ -225,7 +211,7 @@ private slots:
 
         d.BtnOk->click();
         QVERIFY(!d.isVisible());
-        QVERIFY(SamePixels(*GetImage(), GlobalDirect(original, 2, 0, 0.0)));
+        QVERIFY(SameBits(*GetImage(), GlobalDirect(original, 2, 0, 0.0)));
         QCOMPARE(GetUndoList()->Count(), records + 1);
         QCOMPARE(GetUndoList()->CurrentItem()->Caption, std::string("Tone mapping"));
         QCOMPARE(GetDocumentKind(), TImageKind::ikStandard);
@@ -238,7 +224,7 @@ private slots:
 
         // Undo brings back the high range and its restriction.
         W().MenuEditUndo->trigger();
-        QVERIFY(SamePixels(*GetImage(), original));
+        QVERIFY(SameBits(*GetImage(), original));
         QCOMPARE(GetDocumentKind(), TImageKind::ikHighRange);
         QVERIFY(!W().MenuAdjustNegative->isEnabled());
     }
@@ -297,14 +283,14 @@ private slots:
         probe->BtnOk->click();  // neutral: no change, no record
         QVERIFY(!probe->isVisible());
         QCOMPARE(GetUndoList()->Count(), records);
-        QVERIFY(SamePixels(*GetImage(), original));
+        QVERIFY(SameBits(*GetImage(), original));
 
         W().MenuAdjustLuminosity->trigger();
         probe->Amount->SetValue(20);
         probe->BtnOk->click();  // the final preview runs on OK
         TBmpHdr once = Copy(original);
         OffsetHdr(&once, once.GetBounds(), 0.2f);
-        QVERIFY(SamePixels(*GetImage(), once));
+        QVERIFY(SameBits(*GetImage(), once));
         QCOMPARE(GetUndoList()->Count(), records + 1);
         W().UpdateMenus();
         QCOMPARE(W().MenuEditRepeat->text(), QStringLiteral("Repeat Brightness / Color balance"));
@@ -312,11 +298,11 @@ private slots:
         W().MenuEditRepeat->trigger();
         TBmpHdr twice = Copy(once);
         OffsetHdr(&twice, twice.GetBounds(), 0.2f);
-        QVERIFY(SamePixels(*GetImage(), twice));
+        QVERIFY(SameBits(*GetImage(), twice));
         QCOMPARE(GetUndoList()->Count(), records + 2);
         QCOMPARE(GetUndoList()->CurrentItem()->Caption, std::string("Brightness / Color balance"));
         W().MenuEditUndo->trigger();
-        QVERIFY(SamePixels(*GetImage(), once));
+        QVERIFY(SameBits(*GetImage(), once));
     }
 
     void EveryWayOfCancellingLeavesImageAndHistoryAsBefore()
@@ -334,7 +320,7 @@ private slots:
             d.ChkRealTime->click();
             d.EdiExposure->SetValue(way + 1);
             Settle();
-            QVERIFY(!SamePixels(*GetImage(), before));
+            QVERIFY(!SameBits(*GetImage(), before));
             if (way == 0)
                 d.BtnCancel->click();
             else if (way == 1)
@@ -342,7 +328,7 @@ private slots:
             else
                 d.close();  // the close box
             QVERIFY(!d.isVisible());
-            QVERIFY(SamePixels(*GetImage(), before));
+            QVERIFY(SameBits(*GetImage(), before));
             QCOMPARE(GetUndoList()->Count(), records);
             QCOMPARE(UndoCaption(), undo);
             QCOMPARE(GetDocumentKind(), TImageKind::ikHighRange);
@@ -356,7 +342,7 @@ private slots:
         QCOMPARE(
             m_boxes->Texts.count(QStringLiteral("Complete all the fields before continuing !")), 2);
         QVERIFY(d.isVisible());
-        QVERIFY(SamePixels(*GetImage(), before));
+        QVERIFY(SameBits(*GetImage(), before));
         d.EdiExposure->SetValue(3);
         // Unchecking direct preview takes the preview back; OK still applies the settings.
         QVERIFY(!d.ChkRealTime->isChecked());  // never restored from a cancelled show
@@ -364,10 +350,10 @@ private slots:
         d.EdiExposure->SetValue(4);
         Settle();
         d.ChkRealTime->click();
-        QVERIFY(SamePixels(*GetImage(), before));
+        QVERIFY(SameBits(*GetImage(), before));
         QVERIFY(d.Dirty);
         d.BtnOk->click();
-        QVERIFY(SamePixels(*GetImage(), GlobalDirect(before, 3, 4, 0.0)));
+        QVERIFY(SameBits(*GetImage(), GlobalDirect(before, 3, 4, 0.0)));
     }
 
     void ResetAndValuesPersistFromTheLastOk()
@@ -403,20 +389,20 @@ private slots:
         QVERIFY(d->PreviewApplied);
         d->ResetButton->click();
         QVERIFY(!d->PreviewApplied);
-        QVERIFY(SamePixels(*GetImage(), original));
+        QVERIFY(SameBits(*GetImage(), original));
         QCOMPARE(d->CmbMethod->currentIndex(), 0);
         QCOMPARE(d->EdiExposure->Value(), 0);
         QCOMPARE(d->EdiOffset->Value(), 0.0);
         d->ChkRealTime->click();
-        QVERIFY(SamePixels(*GetImage(), GlobalDirect(original, 0, 0, 0.0)));
+        QVERIFY(SameBits(*GetImage(), GlobalDirect(original, 0, 0, 0.0)));
         d->EdiExposure->SetValue(1);
         Settle();
         const int runs = d->ExecuteCount();
         d->ResetButton->click();
         QCOMPARE(d->ExecuteCount(), runs + 1);  // one preview for the whole reset
-        QVERIFY(SamePixels(*GetImage(), GlobalDirect(original, 0, 0, 0.0)));
+        QVERIFY(SameBits(*GetImage(), GlobalDirect(original, 0, 0, 0.0)));
         d->BtnCancel->click();
-        QVERIFY(SamePixels(*GetImage(), original));
+        QVERIFY(SameBits(*GetImage(), original));
     }
 
     void LocalToneMappingTakesOverAsItsOwnStep()
@@ -431,7 +417,7 @@ private slots:
         QVERIFY(!global.isVisible());
         TFrmToneMapLocal* local = ToneMapLocalDialog();
         QVERIFY(local && local->isVisible());
-        QVERIFY(SamePixels(*GetImage(), original));  // the global preview was taken back
+        QVERIFY(SameBits(*GetImage(), original));  // the global preview was taken back
         QCOMPARE(GetUndoList()->Count(), records + 1);
         QCOMPARE(GetUndoList()->CurrentItem()->Caption, std::string("Local tone mapping"));
         QCOMPARE(local->windowTitle(), QStringLiteral("Local tone mapping"));
@@ -446,10 +432,10 @@ private slots:
         local->EdiOffset->SetValue(-0.1);
         local->BtnPreview->click();
         const TBmpHdr expected = LocalDirect(original, LocalReinhard, 5, 1, -0.1);
-        QVERIFY(SamePixels(*GetImage(), expected));
+        QVERIFY(SameBits(*GetImage(), expected));
         local->BtnOk->click();
         QVERIFY(!local->isVisible());
-        QVERIFY(SamePixels(*GetImage(), expected));
+        QVERIFY(SameBits(*GetImage(), expected));
         QCOMPARE(GetUndoList()->Count(), records + 1);
         QCOMPARE(GetDocumentKind(), TImageKind::ikStandard);
         QVERIFY(!CanFade());  // fading would paste unmapped values into a standard document
@@ -457,7 +443,7 @@ private slots:
         W().UpdateMenus();
         QVERIFY(W().MenuAdjustNegative->isEnabled());
         W().MenuEditUndo->trigger();
-        QVERIFY(SamePixels(*GetImage(), original));
+        QVERIFY(SameBits(*GetImage(), original));
         QCOMPARE(GetDocumentKind(), TImageKind::ikHighRange);
 
         // Reset of the local dialog.
@@ -480,10 +466,10 @@ private slots:
         QTest::mouseRelease(local->SldRadius, Qt::LeftButton);
         QVERIFY(local->PreviewPending());
         Settle();
-        QVERIFY(SamePixels(*GetImage(), LocalDirect(original, LocalLogaritmic, 4, 0, 0.0)));
+        QVERIFY(SameBits(*GetImage(), LocalDirect(original, LocalLogaritmic, 4, 0, 0.0)));
         local->BtnCancel->click();
         QCOMPARE(GetUndoList()->Count(), records + 1);  // only the undone step is left
-        QVERIFY(SamePixels(*GetImage(), original));
+        QVERIFY(SameBits(*GetImage(), original));
     }
 
     void EscapeStopsALongLocalRunAndRestoresTheImage()
@@ -526,7 +512,7 @@ private slots:
         QVERIFY2(status.startsWith(QStringLiteral("Processing : ")), qPrintable(status));
         QVERIFY(local->isVisible());  // Escape stopped the run, not the dialog
         QVERIFY(!local->PreviewApplied);
-        QVERIFY(SamePixels(*GetImage(), original));
+        QVERIFY(SameBits(*GetImage(), original));
         QVERIFY(!ProgressAborted);
         QCOMPARE(W().WaitCount(), 0);
         QCOMPARE(W().StatusText(0), QStringLiteral("Ready"));
@@ -535,7 +521,7 @@ private slots:
         local->BtnOk->click();
         QVERIFY(!press);
         QVERIFY(!local->isVisible());
-        QVERIFY(SamePixels(*GetImage(), original));
+        QVERIFY(SameBits(*GetImage(), original));
         QCOMPARE(GetUndoList()->Count(), records);
         QCOMPARE(GetDocumentKind(), TImageKind::ikHighRange);
         OnProgress = hook;
