@@ -56,6 +56,9 @@ inline constexpr const char* SProcessing = "Processing";
 inline constexpr const char* SReady = "Ready";
 inline constexpr const char* SAlpha = "Alpha";
 
+// Colour pickers: the entry that opens the colour dialog.
+inline constexpr const char* SColorOther = "Other color";
+
 // Zoom box of the toolbar.
 inline constexpr const char* SZoomAuto = "<Auto>";
 /// Percent, then the fraction n:d; two blanks before the parenthesis.

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QColorDialog>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDragEnterEvent>
@@ -41,6 +42,7 @@
 #include "io/ImageLib.h"
 #include "view/DisplayHdr.h"
 #include "view/HdrScroll.h"
+#include "widgets/ColorPicker.h"
 
 namespace lumivex {
 
@@ -219,6 +221,8 @@ TFrmMain::TFrmMain(QWidget* parent) : QMainWindow(parent)
     setAcceptDrops(true);
     SliderShadeColor =
         BlendColors(SystemColorFlag | ColorBtnFace, SystemColorFlag | ColorBtnShadow, 0.2);
+    ColorPickerDefaults = {U(SColorOther), QString::fromLatin1(ColorPickerNoDefault),
+                           new QColorDialog(this)};
 
     const int pictureWidth = SidePanelWidth - 17;
     m_histogramBitmap = TBitmap(pictureWidth, PictureHeight, TPixelFormat::pf24bit);
