@@ -12,6 +12,7 @@
 
 #include "app/DialogSettings.h"
 #include "app/Settings.h"
+#include "widgets/ColorPicker.h"
 #include "widgets/Slider.h"
 #include "widgets/SpinEdit.h"
 
@@ -78,7 +79,7 @@ bool StorableKind(const QWidget* w)
 {
     return qobject_cast<const QLineEdit*>(w) || qobject_cast<const QCheckBox*>(w) ||
            qobject_cast<const QRadioButton*>(w) || qobject_cast<const QComboBox*>(w) ||
-           dynamic_cast<const TSlider*>(w);
+           dynamic_cast<const TSlider*>(w) || dynamic_cast<const TColorPicker*>(w);
 }
 
 std::string ValueText(QWidget* w)
@@ -99,6 +100,8 @@ std::string ValueText(QWidget* w)
         return CheckText(k->isChecked());
     if (auto* r = qobject_cast<QRadioButton*>(w))
         return CheckText(r->isChecked());
+    if (auto* p = dynamic_cast<TColorPicker*>(w))
+        return ColorText(p->Color());
     if (auto* c = qobject_cast<QComboBox*>(w)) {
         if (!c->isEditable() && ControlTag(c) != TagStoreItemText)
             return std::to_string(c->currentIndex());
@@ -126,6 +129,10 @@ void RestoreValue(QWidget* w, const std::string& value, std::uint8_t options)
     }
     if (auto* f = dynamic_cast<TFloatEdit*>(w)) {
         quiet ? f->SetValueQuiet(TextToFloat(value)) : f->SetValue(TextToFloat(value));
+        return;
+    }
+    if (auto* p = dynamic_cast<TColorPicker*>(w)) {
+        quiet ? p->SetColorQuiet(TextToColor(value)) : p->SetColor(TextToColor(value));
         return;
     }
     const QSignalBlocker blocker(quiet ? w : nullptr);

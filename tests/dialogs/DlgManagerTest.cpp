@@ -9,6 +9,7 @@
 
 #include "dialogs/DlgManager.h"
 #include "platform/IniFile.h"
+#include "widgets/ColorPicker.h"
 #include "widgets/Slider.h"
 #include "widgets/SpinEdit.h"
 
@@ -42,6 +43,8 @@ public:
         Combo->addItems({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")});
         Text = new QLineEdit(this);
         Text->setObjectName(QStringLiteral("EdiText"));
+        Color = new TColorPicker(this);
+        Color->setObjectName(QStringLiteral("ColorEdit"));
         Skipped = new QLineEdit(this);
         Skipped->setObjectName(QStringLiteral("_EdiSkipped"));
         auto* panel = new QWidget(this);
@@ -67,6 +70,7 @@ public:
     QCheckBox* Check;
     QComboBox* Combo;
     QLineEdit* Text;
+    TColorPicker* Color;
     QLineEdit* Skipped;
     QLineEdit* InPanel;
     QPushButton* BtnOk;
@@ -188,6 +192,36 @@ private slots:
         QVERIFY(d->Check->isChecked());
         QCOMPARE(checkEvents, 0);
         d->close();
+    }
+
+    void ColourPickersStoreRrggbbAndRestoreNamesAndDigitsQuietly()
+    {
+        QPointer<TFrmProbe> instance;
+        TFrmProbe* d = CreateDialog(instance);
+        int changes = 0;
+        d->Color->OnChange = [&changes](TColorPicker&) { ++changes; };
+        d->show();
+        d->Color->SetColor(0x00336699);  // $00BBGGRR
+        d->BtnOk->click();
+        QVERIFY(ReadAll(DialogsFile).find("ColorEdit=#996633") != std::string::npos);
+        d->Color->SetColor(0);
+        d->show();
+        QCOMPARE(d->Color->Color(), 0x00336699);
+        QCOMPARE(changes, 2);  // the two assignments, not the restore
+        d->close();
+        const std::pair<const char*, TColor> stored[] = {
+            {"clRed", 0x000000FF}, {"$00FF00", 0x0000FF00}, {"0000FF", 0x00FF0000}, {"red", 0}};
+        for (const auto& [text, color] : stored) {
+            {
+                TIniFile ini(DialogsFile);
+                ini.WriteString("TFrmProbe", "ColorEdit", text);
+                ini.Flush();
+            }
+            d->Color->SetColorQuiet(0x00123456);
+            d->show();
+            QCOMPARE(d->Color->Color(), color);
+            d->close();
+        }
     }
 
     void EnterNormalisesANumberEditAndRunsOkElsewhere()
