@@ -43,6 +43,7 @@
 #include "view/DisplayHdr.h"
 #include "view/HdrScroll.h"
 #include "widgets/ColorPicker.h"
+#include "widgets/DropDownEdit.h"
 
 namespace lumivex {
 
@@ -443,11 +444,10 @@ void TFrmMain::BuildToolbar()
     row->addWidget(FileButtons[4]);
     row->addSpacing(12);
 
-    ZoomBox = new QToolButton(PnlTop);
+    ZoomBox = new TDropDownEdit(PnlTop);
     ZoomBox->setObjectName(QStringLiteral("ZoomBox"));
     ZoomBox->setFixedWidth(80);
-    ZoomBox->setPopupMode(QToolButton::InstantPopup);
-    ZoomBox->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    ZoomBox->setReadOnly(true);  // the levels come from the list
     auto* zoomMenu = new QMenu(ZoomBox);
     zoomMenu->setObjectName(QStringLiteral("ZoomMenu"));
     zoomMenu->addAction(U(SZoomAuto), this, [this] { ChooseZoom(0); });
@@ -462,7 +462,7 @@ void TFrmMain::BuildToolbar()
             zoomMenu->addSeparator();
         }
     }
-    ZoomBox->setMenu(zoomMenu);
+    ZoomBox->SetDropDownMenu(zoomMenu);
     row->addWidget(ZoomBox);
     row->addSpacing(7);
 
@@ -940,6 +940,10 @@ void TFrmMain::ChooseZoom(std::int32_t level)
 void TFrmMain::UpdateZoomBox()
 {
     const TScrollBoxHdr* view = GetView();
+    // Item 0 is "<Auto>", then one item per level.
+    const auto level = std::find(ZoomLevels.begin(), ZoomLevels.end(), m_zoomLevel);
+    ZoomBox->SetItemIndex(
+        level == ZoomLevels.end() ? 0 : 1 + static_cast<int>(level - ZoomLevels.begin()));
     ZoomBox->setText(view ? ZoomBoxText(m_zoomLevel, view->Zoom()) : QString());
 }
 

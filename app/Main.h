@@ -26,6 +26,7 @@ class QToolButton;
 
 namespace lumivex {
 
+class TDropDownEdit;
 class TMainDialogForm;
 
 /// clBtnFace blended 20 % towards clBtnShadow, computed at start-up (the filter sliders use it).
@@ -62,7 +63,7 @@ public:
     QWidget* PnlSide;
     /// Holds the document's view.
     QWidget* PnlClient;
-    QToolButton* ZoomBox;
+    TDropDownEdit* ZoomBox;
     /// Open, save, (separator), undo, redo: index 2 is null.
     std::vector<QToolButton*> FileButtons;
     /// Zoom in, zoom out, original size, auto zoom.

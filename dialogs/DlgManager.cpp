@@ -13,6 +13,7 @@
 #include "app/DialogSettings.h"
 #include "app/Settings.h"
 #include "widgets/ColorPicker.h"
+#include "widgets/DropDownEdit.h"
 #include "widgets/Slider.h"
 #include "widgets/SpinEdit.h"
 
@@ -77,6 +78,7 @@ bool Usable(const QWidget* w) { return w && !w->isHidden() && w->isEnabled(); }
 
 bool StorableKind(const QWidget* w)
 {
+    // Number edits and drop-down edits are line edits too.
     return qobject_cast<const QLineEdit*>(w) || qobject_cast<const QCheckBox*>(w) ||
            qobject_cast<const QRadioButton*>(w) || qobject_cast<const QComboBox*>(w) ||
            dynamic_cast<const TSlider*>(w) || dynamic_cast<const TColorPicker*>(w);
@@ -94,6 +96,8 @@ std::string ValueText(QWidget* w)
         return std::to_string(n->Value());
     if (auto* f = dynamic_cast<TFloatEdit*>(w))
         return FloatText(f->Value());
+    if (auto* d = dynamic_cast<TDropDownEdit*>(w))
+        return d->DropDownMenu() ? std::to_string(d->ItemIndex()) : d->text().toStdString();
     if (auto* e = qobject_cast<QLineEdit*>(w))
         return QuotedText(e->text().toStdString());
     if (auto* k = qobject_cast<QCheckBox*>(w))
@@ -136,7 +140,12 @@ void RestoreValue(QWidget* w, const std::string& value, std::uint8_t options)
         return;
     }
     const QSignalBlocker blocker(quiet ? w : nullptr);
-    if (auto* e = qobject_cast<QLineEdit*>(w)) {
+    if (auto* d = dynamic_cast<TDropDownEdit*>(w)) {
+        if (d->DropDownMenu())
+            d->SetItemIndex(TextToInt(value));  // an index out of range keeps the item
+        else
+            d->setText(QString::fromStdString(value));
+    } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
         e->setText(QString::fromStdString(value));
     } else if (auto* k = qobject_cast<QCheckBox*>(w)) {
         k->setChecked(TextToCheck(value));

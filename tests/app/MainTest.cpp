@@ -36,6 +36,7 @@
 #include "io/IsolatedLoad.h"
 #include "view/DisplayHdr.h"
 #include "view/HdrScroll.h"
+#include "widgets/DropDownEdit.h"
 
 using namespace lumivex;
 
@@ -675,6 +676,13 @@ private slots:
         QCOMPARE(GetView()->Zoom(), 1.0f);
         QCOMPARE(W().ZoomBox->text(), QStringLiteral("100%"));
         QCOMPARE(W().ZoomLevel(), 1000);
+        // The box's list: "<Auto>", then the levels; choosing one zooms and shows its percent.
+        QCOMPARE(W().ZoomBox->ItemIndex(), 7);
+        QCOMPARE(W().ZoomBox->ItemCount(), 16);
+        W().ZoomBox->Item(2)->trigger();
+        QCOMPARE(GetView()->Zoom(), 0.25f);
+        QCOMPARE(W().ZoomBox->text(), QStringLiteral("25%"));
+        QCOMPARE(W().ZoomBox->ItemIndex(), 2);
         W().MenuHelpWeb->trigger();
         QCOMPARE(m_openedUrl, QUrl(QString::fromUtf8(WebSiteUrl)));
         W().MenuHelpAboutFreeImage->trigger();

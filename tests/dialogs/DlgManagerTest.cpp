@@ -1,6 +1,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMenu>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
@@ -10,6 +11,7 @@
 #include "dialogs/DlgManager.h"
 #include "platform/IniFile.h"
 #include "widgets/ColorPicker.h"
+#include "widgets/DropDownEdit.h"
 #include "widgets/Slider.h"
 #include "widgets/SpinEdit.h"
 
@@ -45,6 +47,15 @@ public:
         Text->setObjectName(QStringLiteral("EdiText"));
         Color = new TColorPicker(this);
         Color->setObjectName(QStringLiteral("ColorEdit"));
+        List = new TDropDownEdit(this);
+        List->setObjectName(QStringLiteral("EdiList"));
+        auto* menu = new QMenu(List);
+        menu->addAction(QStringLiteral("one"));
+        menu->addSeparator();
+        menu->addAction(QStringLiteral("two"));
+        List->SetDropDownMenu(menu);
+        Free = new TDropDownEdit(this);
+        Free->setObjectName(QStringLiteral("EdiFree"));
         Skipped = new QLineEdit(this);
         Skipped->setObjectName(QStringLiteral("_EdiSkipped"));
         auto* panel = new QWidget(this);
@@ -71,6 +82,8 @@ public:
     QComboBox* Combo;
     QLineEdit* Text;
     TColorPicker* Color;
+    TDropDownEdit* List;  ///< with a list: stores its item index
+    TDropDownEdit* Free;  ///< without: stores its text
     QLineEdit* Skipped;
     QLineEdit* InPanel;
     QPushButton* BtnOk;
@@ -194,7 +207,7 @@ private slots:
         d->close();
     }
 
-    void ColourPickersStoreRrggbbAndRestoreNamesAndDigitsQuietly()
+    void ColourPickersAndDropDownEditsStoreTheirText()
     {
         QPointer<TFrmProbe> instance;
         TFrmProbe* d = CreateDialog(instance);
@@ -202,19 +215,29 @@ private slots:
         d->Color->OnChange = [&changes](TColorPicker&) { ++changes; };
         d->show();
         d->Color->SetColor(0x00336699);  // $00BBGGRR
+        d->List->SetItemIndex(1);
+        d->Free->setText(QStringLiteral("typed"));
         d->BtnOk->click();
-        QVERIFY(ReadAll(DialogsFile).find("ColorEdit=#996633") != std::string::npos);
+        const std::string text = ReadAll(DialogsFile);
+        QVERIFY(text.find("ColorEdit=#996633") != std::string::npos);
+        QVERIFY(text.find("EdiList=1") != std::string::npos);
+        QVERIFY(text.find("EdiFree=typed") != std::string::npos);
         d->Color->SetColor(0);
+        d->List->SetItemIndex(0);
+        d->Free->clear();
         d->show();
         QCOMPARE(d->Color->Color(), 0x00336699);
+        QCOMPARE(d->List->ItemIndex(), 1);
+        QCOMPARE(d->List->text(), QStringLiteral("two"));
+        QCOMPARE(d->Free->text(), QStringLiteral("typed"));
         QCOMPARE(changes, 2);  // the two assignments, not the restore
         d->close();
         const std::pair<const char*, TColor> stored[] = {
             {"clRed", 0x000000FF}, {"$00FF00", 0x0000FF00}, {"0000FF", 0x00FF0000}, {"red", 0}};
-        for (const auto& [text, color] : stored) {
+        for (const auto& [value, color] : stored) {
             {
                 TIniFile ini(DialogsFile);
-                ini.WriteString("TFrmProbe", "ColorEdit", text);
+                ini.WriteString("TFrmProbe", "ColorEdit", value);
                 ini.Flush();
             }
             d->Color->SetColorQuiet(0x00123456);
