@@ -15,6 +15,8 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPainter>
+#include <QPen>
+#include <QPixmap>
 #include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
@@ -22,6 +24,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <new>
@@ -44,6 +47,7 @@
 #include "view/HdrScroll.h"
 #include "widgets/ColorPicker.h"
 #include "widgets/DropDownEdit.h"
+#include "widgets/ImageButtons.h"
 
 namespace lumivex {
 
@@ -73,6 +77,54 @@ constexpr int ThumbnailGap = 158;
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 QString U(const char* s) { return QString::fromUtf8(s); }
+
+// The toolbar's 19-pixel glyphs: 0 open, 1 save, 2 undo, 3 redo from the style, then 4 zoom in,
+// 5 zoom out, 6 original size and 7 auto zoom drawn here (the style has no zoom icons).
+std::vector<QIcon> MainImageList(const QStyle* style)
+{
+    constexpr int size = 19;
+    std::vector<QIcon> images;
+    for (const QStyle::StandardPixmap p : {QStyle::SP_DialogOpenButton, QStyle::SP_DialogSaveButton,
+                                           QStyle::SP_ArrowBack, QStyle::SP_ArrowForward})
+        images.push_back(QIcon(style->standardIcon(p).pixmap(size, size)));
+    auto glyph = [](const std::function<void(QPainter&)>& draw) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(QColor(40, 40, 40), 1.6));
+        draw(painter);
+        return QIcon(pixmap);
+    };
+    auto lens = [](QPainter& p) {
+        p.drawEllipse(QRectF(2.5, 2.5, 10, 10));
+        p.drawLine(QPointF(11.5, 11.5), QPointF(16.5, 16.5));
+    };
+    images.push_back(glyph([&lens](QPainter& p) {
+        lens(p);
+        p.drawLine(QPointF(5, 7.5), QPointF(10, 7.5));
+        p.drawLine(QPointF(7.5, 5), QPointF(7.5, 10));
+    }));
+    images.push_back(glyph([&lens](QPainter& p) {
+        lens(p);
+        p.drawLine(QPointF(5, 7.5), QPointF(10, 7.5));
+    }));
+    images.push_back(glyph([](QPainter& p) {
+        QFont font = p.font();
+        font.setPixelSize(9);
+        font.setBold(true);
+        p.setFont(font);
+        p.drawText(QRect(0, 0, size, size), Qt::AlignCenter, QStringLiteral("1:1"));
+    }));
+    images.push_back(glyph([](QPainter& p) {
+        p.drawRect(QRectF(2.5, 4.5, 14, 10));
+        p.drawLine(QPointF(5, 7), QPointF(8, 7));
+        p.drawLine(QPointF(5, 7), QPointF(5, 9));
+        p.drawLine(QPointF(14, 12), QPointF(11, 12));
+        p.drawLine(QPointF(14, 12), QPointF(14, 10));
+    }));
+    return images;
+}
 
 TColor ToTColor(const QColor& c)
 {
@@ -413,35 +465,31 @@ void TFrmMain::BuildMenus()
 
 void TFrmMain::BuildToolbar()
 {
-    auto button = [this](QStyle::StandardPixmap icon, const QString& text, QAction* item,
-                         std::function<void()> click) {
-        auto* b = new QToolButton(PnlTop);
-        b->setAutoRaise(true);
-        b->setFixedSize(27, 27);  // a 19-pixel glyph with its margins
-        if (icon != QStyle::SP_CustomBase)
-            b->setIcon(style()->standardIcon(icon));
-        else
-            b->setText(text);
-        b->setToolTip(Q(MenuLabel(item)));
-        connect(b, &QToolButton::clicked, this,
-                [this, click = std::move(click)] { Guarded(click); });
-        return b;
-    };
     auto* row = new QHBoxLayout(PnlTop);
     row->setContentsMargins(8, 7, 8, 6);
     row->setSpacing(0);
-    FileButtons = {
-        button(QStyle::SP_DialogOpenButton, {}, MenuFileOpen, [this] { MenuFileOpenClick(); }),
-        button(QStyle::SP_DialogSaveButton, {}, MenuFileSave, [this] { MenuFileSaveClick(); }),
-        nullptr,
-        button(QStyle::SP_ArrowBack, {}, MenuEditUndo, [this] { MenuEditUndoClick(false); }),
-        button(QStyle::SP_ArrowForward, {}, MenuEditRedo, [this] { MenuEditRedoClick(false); }),
+    const std::vector<QIcon> images = MainImageList(style());
+    FileButtons = new TImageButtonGroup(PnlTop);
+    FileButtons->setObjectName(QStringLiteral("FileButtons"));
+    FileButtons->Images = images;
+    FileButtons->AddButton(0, Q(MenuLabel(MenuFileOpen)));
+    FileButtons->AddButton(1, Q(MenuLabel(MenuFileSave)));
+    FileButtons->AddSeparator(7);
+    FileButtons->AddButton(2, Q(MenuLabel(MenuEditUndo)));
+    FileButtons->AddButton(3, Q(MenuLabel(MenuEditRedo)));
+    FileButtons->OnClick = [this](TImageButtonGroup&, int index) {
+        Guarded([this, index] {
+            if (index == 0)
+                MenuFileOpenClick();
+            else if (index == 1)
+                MenuFileSaveClick();
+            else if (index == 3)
+                MenuEditUndoClick(false);
+            else if (index == 4)
+                MenuEditRedoClick(false);
+        });
     };
-    row->addWidget(FileButtons[0]);
-    row->addWidget(FileButtons[1]);
-    row->addSpacing(7);
-    row->addWidget(FileButtons[3]);
-    row->addWidget(FileButtons[4]);
+    row->addWidget(FileButtons);
     row->addSpacing(12);
 
     ZoomBox = new TDropDownEdit(PnlTop);
@@ -466,18 +514,17 @@ void TFrmMain::BuildToolbar()
     row->addWidget(ZoomBox);
     row->addSpacing(7);
 
-    ViewButtons = {
-        button(QStyle::SP_CustomBase, QStringLiteral("+"), MenuViewZoomIn,
-               [this] { MenuViewZoomIn->trigger(); }),
-        button(QStyle::SP_CustomBase, QStringLiteral("\u2212"), MenuViewZoomOut,
-               [this] { MenuViewZoomOut->trigger(); }),
-        button(QStyle::SP_CustomBase, QStringLiteral("1:1"), MenuViewZoom100,
-               [this] { MenuViewZoom100->trigger(); }),
-        button(QStyle::SP_CustomBase, QStringLiteral("\u2922"), MenuViewZoomAuto,
-               [this] { MenuViewZoomAuto->trigger(); }),
+    ViewButtons = new TImageButtonGroup(PnlTop);
+    ViewButtons->setObjectName(QStringLiteral("ViewButtons"));
+    ViewButtons->Images = images;
+    const std::array<QAction*, 4> viewItems{MenuViewZoomIn, MenuViewZoomOut, MenuViewZoom100,
+                                            MenuViewZoomAuto};
+    for (int i = 0; i < 4; ++i)
+        ViewButtons->AddButton(4 + i, Q(MenuLabel(viewItems[static_cast<std::size_t>(i)])));
+    ViewButtons->OnClick = [this, viewItems](TImageButtonGroup&, int index) {
+        viewItems[static_cast<std::size_t>(index)]->trigger();
     };
-    for (QToolButton* b : ViewButtons)
-        row->addWidget(b);
+    row->addWidget(ViewButtons);
     row->addStretch(1);
     UpdateZoomBox();
 }
@@ -751,20 +798,20 @@ void TFrmMain::UpdateToolbar(int mask)
     if (mask & 2) {
         const float z = open ? GetView()->Zoom() : 1.0f;
         ZoomBox->setEnabled(open && zoom);
-        ViewButtons[0]->setEnabled(open && zoom && ZoomInLevel(z) != 0);
-        ViewButtons[1]->setEnabled(open && zoom && ZoomOutLevel(z) != 0);
-        ViewButtons[2]->setEnabled(open && zoom);
-        ViewButtons[3]->setEnabled(open && zoom);
+        ViewButtons->SetButtonEnabled(0, open && zoom && ZoomInLevel(z) != 0);
+        ViewButtons->SetButtonEnabled(1, open && zoom && ZoomOutLevel(z) != 0);
+        ViewButtons->SetButtonEnabled(2, open && zoom);
+        ViewButtons->SetButtonEnabled(3, open && zoom);
     }
     if (mask & 1) {
-        FileButtons[1]->setEnabled(files && IsDocumentModified());
-        FileButtons[3]->setEnabled(files && CanUndo());
-        FileButtons[3]->setToolTip(Q(UndoCaption()));
-        FileButtons[4]->setEnabled(files && CanRedo());
-        FileButtons[4]->setToolTip(Q(RedoCaption()));
+        FileButtons->SetButtonEnabled(1, files && IsDocumentModified());
+        FileButtons->SetButtonEnabled(3, files && CanUndo());
+        FileButtons->SetHint(3, Q(UndoCaption()));
+        FileButtons->SetButtonEnabled(4, files && CanRedo());
+        FileButtons->SetHint(4, Q(RedoCaption()));
     }
     if (mask & 4)
-        FileButtons[0]->setEnabled(files && !open);
+        FileButtons->SetButtonEnabled(0, files && !open);
     UpdateMenus();
 }
 
@@ -835,10 +882,7 @@ void TFrmMain::SetDialogMode(std::uint8_t kind, TMainDialogForm* dialog)
     m_dialogActive = dialog != nullptr;
     m_dialogKind = dialog ? kind : 0;
     UpdateToolbar(7);
-    for (std::size_t i = 0; i < FileButtons.size(); ++i) {
-        if (FileButtons[i] && m_dialogActive)
-            FileButtons[i]->setEnabled(false);
-    }
+    FileButtons->setEnabled(!m_dialogActive);
 }
 
 QPoint TFrmMain::HistogramPos() const { return {PictureLeft, PictureTop}; }

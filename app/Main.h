@@ -27,6 +27,7 @@ class QToolButton;
 namespace lumivex {
 
 class TDropDownEdit;
+class TImageButtonGroup;
 class TMainDialogForm;
 
 /// clBtnFace blended 20 % towards clBtnShadow, computed at start-up (the filter sliders use it).
@@ -64,10 +65,10 @@ public:
     /// Holds the document's view.
     QWidget* PnlClient;
     TDropDownEdit* ZoomBox;
-    /// Open, save, (separator), undo, redo: index 2 is null.
-    std::vector<QToolButton*> FileButtons;
+    /// Open, save, (separator), undo, redo: index 2 is the separator.
+    TImageButtonGroup* FileButtons;
     /// Zoom in, zoom out, original size, auto zoom.
-    std::vector<QToolButton*> ViewButtons;
+    TImageButtonGroup* ViewButtons;
     bool ShowHistogram = true;
     bool ShowThumbnail = true;
     std::string SettingsFile;

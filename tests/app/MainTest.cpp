@@ -37,6 +37,7 @@
 #include "view/DisplayHdr.h"
 #include "view/HdrScroll.h"
 #include "widgets/DropDownEdit.h"
+#include "widgets/ImageButtons.h"
 
 using namespace lumivex;
 
@@ -377,7 +378,7 @@ private slots:
         W().MenuAdjustNegative->trigger();
         QVERIFY(IsDocumentModified());
         QVERIFY(W().MenuFileSave->isEnabled());
-        QVERIFY(W().FileButtons[1]->isEnabled());
+        QVERIFY(W().FileButtons->ButtonEnabled(1));
         m_saveAnswers.push_back({Temp("a.png"), 3});
         W().MenuFileSave->trigger();
         QCOMPARE(m_proposed.back().first,
@@ -556,7 +557,7 @@ private slots:
             QVERIFY2(!item->isEnabled(), qPrintable(item->objectName()));
         QVERIFY(W().MenuFileExit->isEnabled());
         QVERIFY(W().MenuHelpWeb->isEnabled());
-        QVERIFY(W().FileButtons[0]->isEnabled());
+        QVERIFY(W().FileButtons->ButtonEnabled(0));
         QVERIFY(!W().ZoomBox->isEnabled());
 
         Open("ldr/png_rgb8_257x129.png");
@@ -568,7 +569,9 @@ private slots:
         for (QAction* item : {W().MenuEditUndo, W().MenuAdjustNegative, W().MenuImageFlipHorz,
                               W().MenuFileSave, W().MenuFileClose, W().MenuEditRepeat})
             QVERIFY2(!item->isEnabled(), qPrintable(item->objectName()));
-        QVERIFY(!W().FileButtons[3]->isEnabled());
+        QVERIFY(!W().FileButtons->ButtonEnabled(3));
+        QVERIFY(!W().FileButtons->isEnabled());
+        QVERIFY(W().ViewButtons->ButtonEnabled(2));
         QVERIFY(W().ZoomBox->isEnabled());
         QVERIFY(W().MenuViewZoom100->isEnabled());
         const TBmpHdr before = Copy(*GetImage());
@@ -681,6 +684,10 @@ private slots:
         QCOMPARE(W().ZoomBox->ItemCount(), 16);
         W().ZoomBox->Item(2)->trigger();
         QCOMPARE(GetView()->Zoom(), 0.25f);
+        W().ViewButtons->Button(2)->click();  // original size
+        QCOMPARE(GetView()->Zoom(), 1.0f);
+        QCOMPARE(W().ViewButtons->Hint(2), QStringLiteral("Original size"));
+        W().ZoomBox->Item(2)->trigger();
         QCOMPARE(W().ZoomBox->text(), QStringLiteral("25%"));
         QCOMPARE(W().ZoomBox->ItemIndex(), 2);
         W().MenuHelpWeb->trigger();
