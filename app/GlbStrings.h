@@ -42,8 +42,13 @@ inline constexpr const char* SOperationFailed =
 inline constexpr const char* SAboutFreeImage =
     "This program uses FreeImage, a free, open source image library\nsupporting all common "
     "bitmap formats (%s).\nSee https://freeimage.sourceforge.io for more information.";
-inline constexpr const char* SAboutLumivex =
-    "Lumivex HD %s\nAn editor for high-dynamic-range photographs.";
+// The about box.
+inline constexpr const char* SAboutCaption = "About Lumivex HD";
+/// %s: the program's version.
+inline constexpr const char* SAboutVersion = "Version %s";
+/// %s: the image library's version.
+inline constexpr const char* SAboutFreeImageVersion = "Images read and written with FreeImage %s";
+inline constexpr const char* SAboutNoFreeImage = "FreeImage is not installed: BMP and JPEG only";
 
 // History commands.
 inline constexpr const char* SUndo = "Undo";

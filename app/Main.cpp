@@ -32,6 +32,7 @@
 
 #include "adjust/ColorAdjust.h"
 #include "adjust/HistogramHdr.h"
+#include "app/About.h"
 #include "app/GlbStrings.h"
 #include "app/Labels.h"
 #include "app/MyMsgDlg.h"
@@ -1257,8 +1258,9 @@ void TFrmMain::MenuHelpAboutFreeImageClick()
 
 void TFrmMain::MenuHelpAboutLvxClick()
 {
-    MessageBox(QString::asprintf(SAboutLumivex, LUMIVEX_VERSION), TMsgKind::mkPlain, MbOk,
-               QStringLiteral("Lumivex HD"));
+    TFrmAbout about(this, QStringLiteral(LUMIVEX_VERSION),
+                    QString::fromStdString(FreeImageVersion()), QString::fromUtf8(WebSiteUrl));
+    about.exec();
 }
 
 // ---------------------------------------------------------------------------------------------

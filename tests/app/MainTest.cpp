@@ -24,6 +24,7 @@
 #include <stdexcept>
 
 #include "adjust/ColorAdjust.h"
+#include "app/About.h"
 #include "app/GlbStrings.h"
 #include "app/Main.h"
 #include "app/MyMsgDlg.h"
@@ -695,6 +696,41 @@ private slots:
         W().MenuHelpAboutFreeImage->trigger();
         QVERIFY(m_boxes->Texts.back().contains(QString::fromStdString(FreeImageVersion())));
         QVERIFY(m_boxes->Texts.back().startsWith(QStringLiteral("This program uses FreeImage")));
+    }
+
+    void AboutBoxIsModalWithBothVersionsAndTheWebLink()
+    {
+        QStringList texts;
+        bool modal = false;
+        QTimer poll;
+        poll.setInterval(10);
+        connect(&poll, &QTimer::timeout, this, [&] {
+            auto* about = dynamic_cast<TFrmAbout*>(QApplication::activeModalWidget());
+            if (!about || !about->isVisible())
+                return;
+            poll.stop();
+            modal = about->isModal();
+            texts << about->windowTitle() << about->LblName->text() << about->LblVersion->text()
+                  << about->LblFreeImage->text();
+            QVERIFY(!about->ImgPicture->pixmap().isNull());
+            emit about->LblWeb->linkActivated(QString::fromUtf8(WebSiteUrl));
+            QTest::keyClick(about, Qt::Key_Return);  // Ok is the default button
+        });
+        poll.start();
+        W().MenuHelpAboutLvx->trigger();
+        QVERIFY(modal);
+        QCOMPARE(texts.size(), 4);
+        QCOMPARE(texts[0], QStringLiteral("About Lumivex HD"));
+        QCOMPARE(texts[1], QStringLiteral("Lumivex HD"));
+        QVERIFY(texts[2].startsWith(QStringLiteral("Version ")) && texts[2].size() > 8);
+        QCOMPARE(texts[3], QStringLiteral("Images read and written with FreeImage ") +
+                               QString::fromStdString(FreeImageVersion()));
+        QCOMPARE(m_openedUrl, QUrl(QString::fromUtf8(WebSiteUrl)));
+        // Without the library the box says so.
+        const TFrmAbout bare(nullptr, QStringLiteral("1"), QString(),
+                             QString::fromUtf8(WebSiteUrl));
+        QCOMPARE(bare.LblFreeImage->text(),
+                 QStringLiteral("FreeImage is not installed: BMP and JPEG only"));
     }
 
     void ScreenshotShowsTheRenderedViewAndSidePanel()
