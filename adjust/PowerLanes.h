@@ -185,6 +185,10 @@ template <typename To, typename From>
 inline constexpr TMask ColourLanes = {
     {{-1, -1, -1, 0}, {-1, -1, -1, 0}, {-1, -1, -1, 0}, {-1, -1, -1, 0}}};
 
+/// Every lane set.
+inline constexpr TMask AllLanes = {
+    {{-1, -1, -1, -1}, {-1, -1, -1, -1}, {-1, -1, -1, -1}, {-1, -1, -1, -1}}};
+
 [[gnu::always_inline]] inline TVec LoadBlock(const TColorHdr* p)
 {
     TVec v;
@@ -217,6 +221,54 @@ template <typename TMap>
         std::copy(tail, tail + (count - x), row + x);
     }
 }
+
+/// Pixels per chunk of MapColourValues: three vectors of B, G, R values and no alpha.
+inline constexpr std::size_t ColourChunkPixels = 16;
+
+/// Replaces B, G, R of every pixel by map(values, phase), the values packed 16 to a vector in
+/// pixel order without alpha, so the long exp and log chains spend no lanes on alpha. Lane c of
+/// a vector holds channel (phase + c) % 3 (0 B, 1 G, 2 R). A last, partial chunk is padded with
+/// zeros.
+template <typename TMap>
+[[gnu::always_inline]] inline void MapColourValues(TColorHdr* row, std::size_t count, TMap map)
+{
+    constexpr std::size_t Values = 3 * ColourChunkPixels;
+    for (std::size_t x = 0; x < count; x += ColourChunkPixels) {
+        const std::size_t n = std::min(ColourChunkPixels, count - x);
+        float values[Values];
+        for (std::size_t i = 0; i < n; ++i) {
+            values[3 * i] = row[x + i].B;
+            values[3 * i + 1] = row[x + i].G;
+            values[3 * i + 2] = row[x + i].R;
+        }
+        for (std::size_t i = 3 * n; i < Values; ++i)
+            values[i] = 0.0f;
+        for (int part = 0; part < 3; ++part) {
+            TVec v;
+            std::memcpy(&v, values + 16 * part, sizeof v);
+            v = map(v, part);  // 16 = 1 mod 3: part k starts at channel k
+            std::memcpy(values + 16 * part, &v, sizeof v);
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            row[x + i].B = values[3 * i];
+            row[x + i].G = values[3 * i + 1];
+            row[x + i].R = values[3 * i + 2];
+        }
+    }
+}
+
+/// Per-channel values in the lane order of MapColourValues' vectors, one vector per phase.
+struct TChannelValues {
+    TVec Phase[3];
+
+    TChannelValues(float b, float g, float r)
+    {
+        const float channel[3] = {b, g, r};
+        for (int p = 0; p < 3; ++p)
+            for (int c = 0; c < 16; ++c)
+                Phase[p].Set(c, channel[(p + c) % 3]);
+    }
+};
 
 [[gnu::always_inline]] inline TVecD Widen(const TVec& v) { return Convert<TPixD>(v); }
 

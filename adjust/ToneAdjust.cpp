@@ -50,23 +50,23 @@ __attribute__((target_clones("avx2", "default"))) void ContrastRow(TColorHdr* ro
 }
 
 __attribute__((target_clones("avx2", "default"))) void GammaRow(TColorHdr* row, std::size_t count,
-                                                                const TVec& reciprocal)
+                                                                const TChannelValues& reciprocal)
 {
-    MapBlocks(
-        row, count, [&](TVec v) __attribute__((always_inline)) {
-            return PowerHdrLanes(v, reciprocal, ColourLanes);
+    MapColourValues(
+        row, count, [&](TVec v, int phase) __attribute__((always_inline)) {
+            return PowerHdrLanes(v, reciprocal.Phase[phase], AllLanes);
         });
 }
 
 __attribute__((target_clones("avx2", "default"))) void SCurveRow(TColorHdr* row, std::size_t count,
-                                                                 const TVec& power)
+                                                                 const TChannelValues& power)
 {
-    MapBlocks(
-        row, count, [&](TVec v) __attribute__((always_inline)) {
+    MapColourValues(
+        row, count, [&](TVec v, int phase) __attribute__((always_inline)) {
             const TVecD x = Widen(v);
             const TMask low = ~(v > 0.5f);
             const TVec base = Select(low, Narrow(2.0 * x), Narrow(2.0 * (1.0 - x)));
-            const TVecD p = Widen(PowerHdrLanes(base, power, ColourLanes));
+            const TVecD p = Widen(PowerHdrLanes(base, power.Phase[phase], AllLanes));
             return Select(low, Narrow(p / 2.0), Narrow(1.0 - p / 2.0));
         });
 }
@@ -103,13 +103,13 @@ __attribute__((target_clones("avx2", "default"))) void LevelsCurveRow(TColorHdr*
     const double dh = h;
     const TVec ev = Splat(e);
     const std::int32_t lowSegment = l > 0.0f ? -1 : 0;
-    MapBlocks(
-        row, count, [&](TVec v) __attribute__((always_inline)) {
+    MapColourValues(
+        row, count, [&](TVec v, int) __attribute__((always_inline)) {
             const TVecD x = Widen(v);
             const TMask inside = (v >= low) & (v <= high);
             const TMask first = (v <= pivot) & lowSegment;
             const TVec base = Select(first, Narrow((x - lo) / dl), Narrow((hi - x) / dh));
-            const TVecD p = Widen(PowerHdrLanes(base, ev, ColourLanes & inside));
+            const TVecD p = Widen(PowerHdrLanes(base, ev, inside));
             return Select(inside, Select(first, Narrow(lo + dl * p), Narrow(hi - dh * p)), v);
         });
 }
@@ -179,9 +179,9 @@ void GammaHdr(TBmpHdr* image, TRect rect, float gammaB, float gammaG, float gamm
 {
     if (gammaB == 0.0f || gammaG == 0.0f || gammaR == 0.0f)
         return;
-    const TVec reciprocal =
-        ChannelLanes(static_cast<float>(1.0 / gammaB), static_cast<float>(1.0 / gammaG),
-                     static_cast<float>(1.0 / gammaR));
+    const TChannelValues reciprocal(static_cast<float>(1.0 / gammaB),
+                                    static_cast<float>(1.0 / gammaG),
+                                    static_cast<float>(1.0 / gammaR));
     ForEachRowHdr(image, rect,
                   [&](TColorHdr* row, std::size_t count) { GammaRow(row, count, reciprocal); });
 }
@@ -190,7 +190,7 @@ void SCurveHdr(TBmpHdr* image, TRect rect, float powerB, float powerG, float pow
 {
     if (powerB == 0.0f || powerG == 0.0f || powerR == 0.0f)
         return;
-    const TVec power = ChannelLanes(powerB, powerG, powerR);
+    const TChannelValues power(powerB, powerG, powerR);
     ForEachRowHdr(image, rect,
                   [&](TColorHdr* row, std::size_t count) { SCurveRow(row, count, power); });
 }

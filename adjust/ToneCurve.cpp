@@ -46,7 +46,7 @@ enum class TToneCurve : std::uint8_t { tcLinear, tcGamma, tcReinhard, tcFilmic }
 {
     const TMask positive = x > 0.0f;
     const TMask infinite = x == __builtin_huge_valf();
-    const TMask compute = ColourLanes & positive & ~infinite;
+    const TMask compute = positive & ~infinite;
     const TVecD dx = Widen(Select(compute, x, Splat(1.0f)));
     const TVecD u = dx / (static_cast<double>(ReinhardKey) + dx);
     const TVec p =
@@ -70,20 +70,20 @@ __attribute__((target_clones("avx2", "default"))) void ToneMapRow(TColorHdr* row
     const TVec kv = Splat(k);
     switch (curve) {
         case TToneCurve::tcGamma:
-            MapBlocks(
-                row, count, [kv](TVec v) __attribute__((always_inline)) {
-                    return ClampLanes(PowerHdrLanes(kv * v, Splat(GammaExponent), ColourLanes));
+            MapColourValues(
+                row, count, [kv](TVec v, int) __attribute__((always_inline)) {
+                    return ClampLanes(PowerHdrLanes(kv * v, Splat(GammaExponent), AllLanes));
                 });
             break;
         case TToneCurve::tcReinhard:
-            MapBlocks(
-                row, count, [kv](TVec v) __attribute__((always_inline)) {
+            MapColourValues(
+                row, count, [kv](TVec v, int) __attribute__((always_inline)) {
                     return ClampLanes(ReinhardLanes(kv * v));
                 });
             break;
         case TToneCurve::tcFilmic:
-            MapBlocks(
-                row, count, [kv](TVec v) __attribute__((always_inline)) {
+            MapColourValues(
+                row, count, [kv](TVec v, int) __attribute__((always_inline)) {
                     return ClampLanes(FilmicLanes(kv * v));
                 });
             break;

@@ -408,6 +408,32 @@ TEST_F(AdjustReference, EveryKernelEqualsThePlainWalkOnRealImagesForAnyThreadCou
     }
 }
 
+// The exp and log kernels pack B, G, R of 16 pixels into three vectors, so every width up to
+// three chunks, and a region starting inside a row, meets each tail length and channel phase;
+// random bits bring NaN, infinities, negatives and subnormals into every lane.
+TEST_F(AdjustReference, EveryKernelEqualsThePlainWalkForEveryShortWidthAndPhase)
+{
+    const std::vector<TCase> cases = Cases();
+    const TBmpHdr bits = BitsImage(53, 3, 99u);
+    const TBmpHdr sunset = Crop(RealImages()[0], TRect{20, 30, 73, 33});
+    for (const TBmpHdr* source : {&bits, &sunset})
+        for (int width = 1; width <= 49; ++width)
+            for (const TCase& c : cases) {
+                const TRect rect{width % 5, width % 3, width % 5 + width, 3};
+                TBmpHdr expect;
+                expect.Assign(source);
+                RefMap(expect, rect, c.Reference);
+                for (const int threads : {1, 2}) {
+                    SetThreadCount(threads);
+                    TBmpHdr image;
+                    image.Assign(source);
+                    c.Engine(&image, rect);
+                    EXPECT_TRUE(SameBits(image, expect))
+                        << c.Name << ", width " << width << ", " << threads << " threads";
+                }
+            }
+}
+
 namespace {
 
 // Positive finite floats from their bit patterns first .. first + count - 1 (stepping over
