@@ -146,12 +146,10 @@ public:
             filters << QtFilterOf(item);
         setNameFilters(filters);
         connect(this, &QFileDialog::filterSelected, this, [this](const QString& filter) {
-            const int index = static_cast<int>(nameFilters().indexOf(filter));
-            auto* box = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-            if (index < 0 || !box || box->text().isEmpty())
-                return;
-            const std::string ext = FilterItemExt(SaveFilterItems[static_cast<std::size_t>(index)]);
-            box->setText(Q(ChangeFileExt(box->text().left(127).toStdString(), ext)));
+            const int index = static_cast<int>(nameFilters().indexOf(filter)) + 1;
+            // The whole text: cutting a long typed path would save the image somewhere else.
+            if (auto* box = findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                box->setText(Q(RetypedFileName(box->text().toStdString(), index)));
         });
     }
 
@@ -411,6 +409,14 @@ std::string FilterItemExt(const std::string& item)
     return dot == std::string::npos ? std::string() : mask.substr(dot);
 }
 
+std::string RetypedFileName(const std::string& typed, int filterIndex)
+{
+    if (typed.empty() || filterIndex < 1 || filterIndex > static_cast<int>(SaveFilterItems.size()))
+        return typed;
+    return ChangeFileExt(typed,
+                         FilterItemExt(SaveFilterItems[static_cast<std::size_t>(filterIndex - 1)]));
+}
+
 int SaveFilterIndexOf(const std::string& fileName)
 {
     const std::string ext = ExtractFileExt(fileName);
@@ -462,6 +468,8 @@ void SaveImageDialog(const std::string& defaultName, std::string& name)
         TSaveDialogEx dialog(MainForm());
         dialog.selectNameFilter(dialog.nameFilters().value(index - 1));
         dialog.selectFile(Q(proposed));
+        if (OnSaveDialogShown)
+            OnSaveDialogShown(dialog);
         if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
             answer.FileName = dialog.selectedFiles().front().toStdString();
             answer.FilterIndex = dialog.FilterIndex();

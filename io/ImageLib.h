@@ -16,6 +16,8 @@
 #include "core/BmpHdr.h"
 #include "io/FreeHdr.h"
 
+class QFileDialog;
+
 class QWidget;
 
 namespace lumivex {
@@ -113,6 +115,10 @@ std::string FilterItemExt(const std::string& item);
 /// The 1-based index of the save filter item whose extension equals the name's exactly
 /// (case-sensitive), 6 (OpenEXR) when none does.
 int SaveFilterIndexOf(const std::string& fileName);
+/// The save dialog's name box after the user picks file type filterIndex (1-based): the typed
+/// name, however long, with that type's extension; an empty box or an unknown index stays as it
+/// is.
+std::string RetypedFileName(const std::string& typed, int filterIndex);
 
 // Dialogs. The hooks replace the Qt file dialogs when set (tests, scripted use).
 struct TSaveAnswer {
@@ -123,6 +129,8 @@ struct TSaveAnswer {
 inline std::function<std::vector<std::string>(const std::string& filter, bool multi)> OnOpenDialog;
 /// (proposed name, 1-based filter index) -> answer.
 inline std::function<TSaveAnswer(const std::string& proposed, int filterIndex)> OnSaveDialog;
+/// Called with the Qt save dialog just before it runs (tests drive the real dialog through it).
+inline std::function<void(QFileDialog& dialog)> OnSaveDialogShown;
 
 /// The open dialog; filter empty: all images (or JPEG without FreeImage). With a list, several
 /// names may be chosen and all go there. name is empty for Cancel.

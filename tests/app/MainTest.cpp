@@ -3,9 +3,12 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
@@ -503,6 +506,39 @@ private slots:
         TImageInfo info;
         QVERIFY(LoadImageFile(Temp("f.exr"), &back, info));
         QVERIFY(SamePixels(back, source));
+    }
+
+    void ChangingTheFileTypeRetypesTheWholeName()
+    {
+        const std::string longName = std::string(200, 'n') + ".jpg";  // past any fixed buffer
+        QCOMPARE(RetypedFileName("/a.b/photo.jpg", 3), std::string("/a.b/photo.png"));
+        QCOMPARE(RetypedFileName("/a.b/photo", 4), std::string("/a.b/photo.tif"));
+        QCOMPARE(RetypedFileName(longName, 6), std::string(200, 'n') + ".exr");
+        QCOMPARE(RetypedFileName("", 2), std::string());
+        QCOMPARE(RetypedFileName("x.jpg", 0), std::string("x.jpg"));
+        QCOMPARE(RetypedFileName("x.jpg", 7), std::string("x.jpg"));
+        // The real dialog: the proposed name, then the user's picks in the type box.
+        OnSaveDialog = nullptr;
+        QStringList seen;
+        OnSaveDialogShown = [&](QFileDialog& dialog) {
+            auto* box = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            auto* types = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+            QVERIFY(box && types);
+            seen << box->text() << types->currentText();
+            QTest::keyClick(types, Qt::Key_Up);  // JPEG -> BMP
+            seen << box->text();
+            box->setText(QStringLiteral("snapshot"));  // no extension: Qt itself adds none
+            QTest::keyClick(types, Qt::Key_End);       // -> OpenEXR
+            seen << box->text();
+            QTimer::singleShot(0, &dialog, [&dialog] { dialog.reject(); });
+        };
+        std::string name = "unchanged";
+        SaveImageDialog(Temp("photo_HD.jpg"), name);
+        OnSaveDialogShown = nullptr;
+        QVERIFY(name.empty());  // cancelled
+        QCOMPARE(seen,
+                 (QStringList{QStringLiteral("photo_HD.jpg"), QStringLiteral("JPEG (*.jpg)"),
+                              QStringLiteral("photo_HD.bmp"), QStringLiteral("snapshot.exr")}));
     }
 
     void FailedSaveNamesTheFileAndChangesNothing()
