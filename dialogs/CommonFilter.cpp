@@ -17,6 +17,7 @@
 #include "history/UndoCommands.h"
 #include "history/UndoHdr.h"
 #include "io/ImageLib.h"
+#include "widgets/ColorPicker.h"
 #include "widgets/Slider.h"
 #include "widgets/SpinEdit.h"
 
@@ -210,6 +211,18 @@ TNumberEdit* TFrmCommonFilter::AddSpinEdit(int min, int max, int gap, int value)
     Place(edit, gap, "SpinEdit");
     edit->OnChange = [this](TSpinEdit& sender) { Changed(&sender, true); };
     return edit;
+}
+
+TColorPicker* TFrmCommonFilter::AddColorEdit(TColor color, int gap)
+{
+    auto* picker = new TColorPicker(this);
+    picker->SetColorQuiet(color);
+    picker->resize(Scaled(81), 21);
+    Place(picker, gap, "ColorEdit");
+    picker->OnChange = [this](TColorPicker& sender) { Changed(&sender, true); };
+    HasColorEdit = true;
+    ColorEdit = picker;
+    return picker;
 }
 
 TFloatEdit* TFrmCommonFilter::AddFloatEdit(int gap, double min, double max, double value)
@@ -538,7 +551,7 @@ void TFrmCommonFilter::SetPipetteColor(TColor color)
 {
     if (!HasColorEdit || !ColorEdit)
         return;
-    ColorEdit->setProperty("Color", static_cast<int>(color));
+    ColorEdit->SetColor(color);
 }
 
 void TFrmCommonFilter::showEvent(QShowEvent* event)

@@ -25,6 +25,7 @@ namespace lumivex {
 class TSlider;
 class TNumberEdit;
 class TFloatEdit;
+class TColorPicker;
 class TFrmCommonFilter;
 
 /// The panel a dialog paints itself (curves, histograms), through PaintReserved.
@@ -61,7 +62,7 @@ public:
     /// The parameters changed since the last preview.
     bool Dirty = false;
     bool HasColorEdit = false;
-    QWidget* ColorEdit = nullptr;
+    TColorPicker* ColorEdit = nullptr;
     /// On OK: 0 register for Repeat, 1 clear Repeat, 2 leave Repeat as it is.
     std::uint8_t RepeatMode = 0;
 
@@ -102,6 +103,8 @@ public:
     QRadioButton* AddRadioButton(const QString& caption, bool checked, int gap);
     TNumberEdit* AddSpinEdit(int min, int max, int gap, int value);
     TFloatEdit* AddFloatEdit(int gap, double min, double max, double value);
+    /// The dialog's colour control: the pipette's picks go to it.
+    TColorPicker* AddColorEdit(TColor color, int gap);
     /// Style 2 is a drop-down list, anything else an editable combo box.
     QComboBox* AddComboBox(int style, int gap);
     QFrame* AddSeparator(int gap);

@@ -26,6 +26,7 @@
 #include "history/UndoCommands.h"
 #include "history/UndoHdr.h"
 #include "io/ImageLib.h"
+#include "widgets/ColorPicker.h"
 #include "widgets/Slider.h"
 #include "widgets/SpinEdit.h"
 
@@ -106,6 +107,23 @@ public:
 
     QLabel* Label;
     TSlider* Amount;
+};
+
+// A colour dialog: the red of its picker, over 2550, is added to every channel.
+class TFrmProbeColor : public TFrmCommonFilter {
+public:
+    explicit TFrmProbeColor(QWidget* parent = nullptr) : TFrmCommonFilter(parent)
+    {
+        setObjectName(QStringLiteral("TFrmProbeColor"));
+        AddLabel(QStringLiteral("Color :"), 14);
+        Picker = AddColorEdit(0x00FFFFFF, 4);
+        FinishLayout();
+    }
+    bool IsEffective() override { return Picker->Color() != 0x00FFFFFF; }
+    void Execute() override { OffsetHdr(GetImage(), GetWorkRect(), Amount(Picker->Color())); }
+    static float Amount(TColor color) { return static_cast<float>(color & 0xFF) / 2550.0f; }
+
+    TColorPicker* Picker;
 };
 
 }  // namespace
@@ -265,6 +283,30 @@ private slots:
         QCOMPARE(local.SldRadius->objectName(), QStringLiteral("Slider2"));
         QCOMPARE(local.EdiOffset->objectName(), QStringLiteral("SpinEdit4"));
         local.BtnCancel->click();
+    }
+
+    void ThePipettesColourGoesToTheColourControlAndPreviews()
+    {
+        QPointer<TFrmProbeColor> probe;
+        W().SetDialogCommand(W().MenuFilterColoredLayer, [&probe] { CreateDialog(probe)->show(); });
+        Open("ldr/png_rgb8_257x129.png");
+        const TBmpHdr original = Copy(*GetImage());
+        W().MenuFilterColoredLayer->trigger();
+        QVERIFY(probe && probe->isVisible());
+        QVERIFY(probe->HasColorEdit);
+        QCOMPARE(probe->ColorEdit, probe->Picker);
+        QCOMPARE(probe->Picker->objectName(), QStringLiteral("ColorEdit1"));
+        QCOMPARE(probe->Picker->size(), QSize(81, 21));
+        QCOMPARE(probe->ModeKind, std::uint8_t{3});  // the view offers the pipette
+        probe->ChkRealTime->click();
+        probe->SetPipetteColor(0x00336699);
+        QCOMPARE(probe->Picker->Color(), TColor{0x00336699});
+        QCoreApplication::processEvents();  // the coalesced preview
+        TBmpHdr expected = Copy(original);
+        OffsetHdr(&expected, expected.GetBounds(), TFrmProbeColor::Amount(0x00336699));
+        QVERIFY(SameBits(*GetImage(), expected));
+        probe->BtnCancel->click();
+        QVERIFY(SameBits(*GetImage(), original));
     }
 
     void NeutralOkLeavesNoRecordAndRepeatRunsTheDialogAgain()
