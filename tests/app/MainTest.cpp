@@ -26,6 +26,8 @@
 #include <new>
 #include <stdexcept>
 
+#include "TestDataQt.h"
+#include "TestImages.h"
 #include "adjust/ColorAdjust.h"
 #include "app/About.h"
 #include "app/GlbStrings.h"
@@ -47,36 +49,9 @@ using namespace lumivex;
 
 namespace {
 
-std::string Data(const char* relative)
-{
-    const std::string path = std::string(LUMIVEX_TEST_DATA_DIR) + "/" + relative;
-    if (!std::filesystem::exists(path))
-        qFatal("test data file missing: %s", path.c_str());
-    return path;
-}
-
-bool SamePixels(const TBmpHdr& a, const TBmpHdr& b)
-{
-    if (a.Width() != b.Width() || a.Height() != b.Height())
-        return false;
-    for (int y = 0; y < a.Height(); ++y) {
-        for (int x = 0; x < a.Width(); ++x) {
-            const TColorHdr p = a.Pixels[y][x];
-            const TColorHdr q = b.Pixels[y][x];
-            // Bit for bit, NaN included.
-            if (std::memcmp(&p, &q, sizeof p) != 0)
-                return false;
-        }
-    }
-    return true;
-}
-
-TBmpHdr Copy(const TBmpHdr& image)
-{
-    TBmpHdr copy;
-    copy.Assign(&image);
-    return copy;
-}
+using test::Copy;
+using test::DataFile;
+using test::SameBits;
 
 // Answers every message box as it shows: records its text and presses the queued button
 // (Ok, else Cancel, when nothing is queued).
@@ -138,7 +113,7 @@ private:
 
     void Open(const char* relative)
     {
-        QVERIFY(W().OpenFile(Data(relative)));
+        QVERIFY(W().OpenFile(DataFile(relative)));
         QVERIFY(IsDocumentOpen());
     }
 
@@ -278,7 +253,7 @@ private slots:
 
     void FailedLoadShowsItsMessageAndChangesNothing()
     {
-        const std::string bad = Data("bad/truncated_half.png");
+        const std::string bad = DataFile("bad/truncated_half.png");
         QVERIFY(!W().OpenFile(bad));
         QVERIFY(!IsDocumentOpen());
         QCOMPARE(m_boxes->Texts, QStringList{QString::asprintf(
@@ -324,13 +299,13 @@ private slots:
             c.Engine(expected);
             QVERIFY2(c.Item->isEnabled(), qPrintable(c.Item->objectName()));
             c.Item->trigger();
-            QVERIFY2(SamePixels(*GetImage(), expected), qPrintable(c.Item->objectName()));
+            QVERIFY2(SameBits(*GetImage(), expected), qPrintable(c.Item->objectName()));
             QCOMPARE(GetWorkRect(), GetImage()->GetBounds());  // follows the turns
             W().MenuEditUndo->trigger();
-            QVERIFY2(SamePixels(*GetImage(), before), qPrintable(c.Item->objectName()));
+            QVERIFY2(SameBits(*GetImage(), before), qPrintable(c.Item->objectName()));
             QCOMPARE(GetWorkRect(), GetImage()->GetBounds());
             W().MenuEditRedo->trigger();
-            QVERIFY2(SamePixels(*GetImage(), expected), qPrintable(c.Item->objectName()));
+            QVERIFY2(SameBits(*GetImage(), expected), qPrintable(c.Item->objectName()));
             QCOMPARE(W().WaitCount(), 0);
         }
         // The quarter turn changed the size text; the alpha record's undo gives transparency back.
@@ -356,7 +331,7 @@ private slots:
         QCOMPARE(Caption(W().MenuEditRepeat), QStringLiteral("Repeat Negative"));
         QCOMPARE(Caption(W().MenuEditFade), QStringLiteral("Fade Negative..."));
         W().MenuEditRepeat->trigger();
-        QVERIFY(SamePixels(*GetImage(), twice));
+        QVERIFY(SameBits(*GetImage(), twice));
         QCOMPARE(GetUndoList()->Count(), 2);
         W().MenuImageRotate90c->trigger();
         QCOMPARE(Caption(W().MenuEditRepeat), QStringLiteral("Repeat Rotate 90\u00B0 CW"));
@@ -505,7 +480,7 @@ private slots:
         TBmpHdr back;
         TImageInfo info;
         QVERIFY(LoadImageFile(Temp("f.exr"), &back, info));
-        QVERIFY(SamePixels(back, source));
+        QVERIFY(SameBits(back, source));
     }
 
     void ChangingTheFileTypeRetypesTheWholeName()
@@ -571,9 +546,9 @@ private slots:
             QApplication::sendEvent(m_window.get(), &event);
         };
         const QUrl first =
-            QUrl::fromLocalFile(QString::fromStdString(Data("ldr/png_rgb8_3x5.png")));
+            QUrl::fromLocalFile(QString::fromStdString(DataFile("ldr/png_rgb8_3x5.png")));
         const QUrl second =
-            QUrl::fromLocalFile(QString::fromStdString(Data("ldr/png_rgb8_257x129.png")));
+            QUrl::fromLocalFile(QString::fromStdString(DataFile("ldr/png_rgb8_257x129.png")));
         drop({first, second});
         QVERIFY(IsDocumentOpen());
         QCOMPARE(GetImage()->Width(), 3);
@@ -613,7 +588,7 @@ private slots:
         QVERIFY(W().MenuViewZoom100->isEnabled());
         const TBmpHdr before = Copy(*GetImage());
         W().MenuEditUndo->trigger();  // the shortcut's path: refused
-        QVERIFY(SamePixels(*GetImage(), before));
+        QVERIFY(SameBits(*GetImage(), before));
         dialog.hide();
         QVERIFY(W().MenuEdit->menuAction()->isEnabled());
         QVERIFY(W().MenuEditUndo->isEnabled());
@@ -658,7 +633,7 @@ private slots:
             image.SetSize(10, 10, clNoneHdr);
             throw std::bad_alloc();
         });
-        QVERIFY(SamePixels(*GetImage(), before));
+        QVERIFY(SameBits(*GetImage(), before));
         QCOMPARE(GetWorkRect(), before.GetBounds());
         QCOMPARE(GetUndoList()->Count(), count);
         QCOMPARE(m_boxes->Texts.back(), QString::fromUtf8(SOutOfMemory));
@@ -670,7 +645,7 @@ private slots:
             NegativeHdr(&image, TRect{0, 0, 100, 50});
             ProgressAborted = true;
         });
-        QVERIFY(SamePixels(*GetImage(), before));
+        QVERIFY(SameBits(*GetImage(), before));
         QCOMPARE(GetUndoList()->Count(), count);
         QVERIFY(!ProgressAborted);
         QCOMPARE(W().WaitCount(), 0);

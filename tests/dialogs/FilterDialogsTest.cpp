@@ -14,6 +14,7 @@
 #include <memory>
 #include <random>
 
+#include "TestDataQt.h"
 #include "TestImages.h"
 #include "adjust/ToneCurve.h"
 #include "app/DialogSettings.h"
@@ -34,15 +35,8 @@ using namespace lumivex;
 
 namespace {
 
-std::string Data(const char* relative)
-{
-    const std::string path = std::string(LUMIVEX_TEST_DATA_DIR) + "/" + relative;
-    if (!std::filesystem::exists(path))
-        qFatal("test data file missing: %s", path.c_str());
-    return path;
-}
-
 using test::Copy;
+using test::DataFile;
 using test::SameBits;
 
 // The global tone map as the engine runs it without any dialog.
@@ -138,7 +132,7 @@ class FilterDialogsTest : public QObject {
 
     void Open(const char* relative)
     {
-        QVERIFY(W().OpenFile(Data(relative)));
+        QVERIFY(W().OpenFile(DataFile(relative)));
         QVERIFY(IsDocumentOpen());
     }
 
