@@ -53,25 +53,90 @@ struct TMinMax3 {
     }
 };
 
+using TPixLanes = float __attribute__((vector_size(16)));
+
+// The strict comparisons of TMinMax3::Add on whole pixels. Several accumulators, so the
+// compares of consecutive pixels do not wait on each other.
+constexpr std::size_t MinMaxLanes = 4;
+
+// First value equal to zero in the band, channel c (3: B, G, R of every pixel in turn); only
+// called when the band's zeros disagree in sign, which only this order can settle.
+float FirstZero(const TBmpHdr& image, const TRect& rect, std::int64_t first, std::int64_t last,
+                int c)
+{
+    for (auto y = static_cast<std::int32_t>(first); y < last; ++y)
+        for (const TColorHdr& p : RowSpan(image, rect, y)) {
+            const float values[3] = {p.B, p.G, p.R};
+            for (int k = 0; k < 3; ++k)
+                if ((c == 3 || c == k) && values[k] == 0.0f)
+                    return values[k];
+        }
+    return 0.0f;
+}
+
+// The band's TMinMax3 as the single pass over B, G, R would give it. Equal numbers have equal
+// bits except 0.0 and -0.0, so the accumulators' values only need the visiting order where a
+// zero is the extreme and both signs were kept.
+TMinMax3 BandMinMax(const TBmpHdr& image, const TRect& rect, std::int64_t first, std::int64_t last)
+{
+    TPixLanes lo[MinMaxLanes];
+    TPixLanes hi[MinMaxLanes];
+    for (std::size_t i = 0; i < MinMaxLanes; ++i) {
+        lo[i] = TPixLanes{} + MaxValueHdr;
+        hi[i] = TPixLanes{} - MaxValueHdr;
+    }
+    for (auto y = static_cast<std::int32_t>(first); y < last; ++y) {
+        const std::span<const TColorHdr> row = RowSpan(image, rect, y);
+        std::size_t x = 0;
+        for (; x + MinMaxLanes <= row.size(); x += MinMaxLanes)
+            for (std::size_t i = 0; i < MinMaxLanes; ++i) {
+                TPixLanes v;
+                std::memcpy(&v, &row[x + i], sizeof v);
+                hi[i] = v > hi[i] ? v : hi[i];
+                lo[i] = v < lo[i] ? v : lo[i];
+            }
+        for (std::size_t i = 0; x < row.size(); ++x, ++i) {
+            TPixLanes v;
+            std::memcpy(&v, &row[x], sizeof v);
+            hi[i] = v > hi[i] ? v : hi[i];
+            lo[i] = v < lo[i] ? v : lo[i];
+        }
+    }
+    TMinMax3 m;
+    for (int c = 0; c < 4; ++c) {
+        bool plusZero[2] = {false, false};  // a kept +0.0 / -0.0 for min (0) and max (1)
+        bool minusZero[2] = {false, false};
+        for (std::size_t i = 0; i < MinMaxLanes; ++i)
+            for (int k = 0; k < 3; ++k) {
+                if (c != 3 && c != k)
+                    continue;
+                const float l = lo[i][k];
+                const float h = hi[i][k];
+                if (l < m.Min[c])
+                    m.Min[c] = l;
+                if (h > m.Max[c])
+                    m.Max[c] = h;
+                plusZero[0] |= l == 0.0f && !std::signbit(l);
+                minusZero[0] |= l == 0.0f && std::signbit(l);
+                plusZero[1] |= h == 0.0f && !std::signbit(h);
+                minusZero[1] |= h == 0.0f && std::signbit(h);
+            }
+        if (m.Min[c] == 0.0f && plusZero[0] && minusZero[0])
+            m.Min[c] = FirstZero(image, rect, first, last, c);
+        if (m.Max[c] == 0.0f && plusZero[1] && minusZero[1])
+            m.Max[c] = FirstZero(image, rect, first, last, c);
+    }
+    return m;
+}
+
 TMinMax3 ChannelMinMax(const TBmpHdr& image, const TRect& rect)
 {
     const int bands = BandCount(rect.Height(), 32);
     std::vector<TMinMax3> partial(static_cast<std::size_t>(std::max(bands, 1)));
-    ParallelBands(bands, rect.Top, rect.Bottom,
-                  [&](int band, std::int64_t first, std::int64_t last) {
-                      TMinMax3 m;
-                      for (auto y = static_cast<std::int32_t>(first); y < last; ++y) {
-                          for (const TColorHdr& p : RowSpan(image, rect, y)) {
-                              m.Add(0, p.B);
-                              m.Add(3, p.B);
-                              m.Add(1, p.G);
-                              m.Add(3, p.G);
-                              m.Add(2, p.R);
-                              m.Add(3, p.R);
-                          }
-                      }
-                      partial[static_cast<std::size_t>(band)] = m;
-                  });
+    ParallelBands(
+        bands, rect.Top, rect.Bottom, [&](int band, std::int64_t first, std::int64_t last) {
+            partial[static_cast<std::size_t>(band)] = BandMinMax(image, rect, first, last);
+        });
     TMinMax3 result;
     for (const TMinMax3& m : partial)
         result.Merge(m);

@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <random>
 
 #include "TestImages.h"
 #include "core/BmpHdr.h"
+#include "core/Parallel.h"
 #include "platform/Bitmap.h"
 #include "platform/SysColors.h"
 
@@ -1420,4 +1422,84 @@ TEST(THdrManager, CubicOnARampAndAtEdges)
         m.ClampEdges = true;
         EXPECT_NEAR(m.GetPixel(20.0f, -7.5f).B, 0.875f, 2e-6) << int{mode};
     }
+}
+
+namespace {
+
+// The single pass of the definition: rows, columns, then B, G, R, strict comparisons.
+void PlainMinMax(const TBmpHdr& image, TRect rect, float (&lo)[4], float (&hi)[4])
+{
+    for (int c = 0; c < 4; ++c) {
+        lo[c] = MaxValueHdr;
+        hi[c] = -MaxValueHdr;
+    }
+    rect = IntersectRect(rect, image.GetBounds());
+    for (int y = rect.Top; y < rect.Bottom; ++y)
+        for (int x = rect.Left; x < rect.Right; ++x) {
+            const TColorHdr& p = image.Pixels[y][x];
+            const float v[3] = {p.B, p.G, p.R};
+            for (int k = 0; k < 3; ++k)
+                for (const int c : {k, 3}) {
+                    if (v[k] > hi[c])
+                        hi[c] = v[k];
+                    if (v[k] < lo[c])
+                        lo[c] = v[k];
+                }
+        }
+}
+
+bool SameFloat(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+}  // namespace
+
+// Signed zeros as extremes in every position, NaN, infinities and the start values, on sizes
+// with every tail length of the accumulators, for several thread counts.
+TEST(GetMinMax, EqualsThePlainPassBitForBitOnMixedValues)
+{
+    std::mt19937 gen(77u);
+    // The first six are never negative: a zero is then the minimum, and a zero of a later
+    // accumulator may come first in visiting order.
+    const float pool[] = {
+        0.0f,     -0.0f, 1.0f,      0.5f,        std::numeric_limits<float>::quiet_NaN(),
+        INFINITY, -1.0f, -INFINITY, MaxValueHdr, -MaxValueHdr,
+        3.0e38f};
+    const int sizes[][2] = {{1, 1}, {1, 50}, {37, 1}, {13, 7}, {5, 70}, {129, 40}, {6, 3}};
+    for (int round = 0; round < 40; ++round)
+        for (const auto& size : sizes) {
+            TBmpHdr image;
+            image.SetSize(size[0], size[1], GrayHdr(0.0f, 1.0f));
+            // Some rounds only non-negative values, some (negated) only non-positive ones.
+            const std::size_t span = round % 3 == 2 ? std::size(pool) : 6;
+            for (auto& row : image.Pixels)
+                for (TColorHdr& p : row) {
+                    auto value = [&]() {
+                        const float v = pool[gen() % span];
+                        return round % 5 == 4 && round % 3 != 2 ? -v : v;
+                    };
+                    p = TColorHdr{value(), value(), value(), value()};
+                }
+            const TRect rect =
+                round % 2 == 0 ? MaxRectHdr : TRect{size[0] / 3, size[1] / 4, size[0], size[1]};
+            float lo[4];
+            float hi[4];
+            PlainMinMax(image, rect, lo, hi);
+            for (const int threads : {1, 2, 7}) {
+                SetThreadCount(threads);
+                float minimum = 0.0f;
+                float maximum = 0.0f;
+                image.GetMinMax(minimum, maximum, rect);
+                float c[6];
+                image.GetChannelMinMax(c[0], c[1], c[2], c[3], c[4], c[5], rect);
+                const std::string where =
+                    "round " + std::to_string(round) + ", " + std::to_string(size[0]) + " x " +
+                    std::to_string(size[1]) + ", " + std::to_string(threads) + " threads";
+                EXPECT_TRUE(SameFloat(minimum, lo[3])) << where;
+                EXPECT_TRUE(SameFloat(maximum, hi[3])) << where;
+                for (int k = 0; k < 3; ++k) {
+                    EXPECT_TRUE(SameFloat(c[2 * k], lo[k])) << where << ", channel " << k;
+                    EXPECT_TRUE(SameFloat(c[2 * k + 1], hi[k])) << where << ", channel " << k;
+                }
+            }
+            SetThreadCount(0);
+        }
 }
