@@ -369,14 +369,17 @@ inline constexpr double Ln2Lo = 1.90821492927058770002e-10;
     return far & (t < 87.0) & (t > -87.0);
 }
 
-/// (float) e^(e ln x) for x > 0 lane by lane, as glibc's std::exp and std::log give it. Lanes
-/// not set in `wanted` are not computed exactly (they hold whatever the polynomials gave).
+/// (float) e^(e ln x) for x > 0 (infinity included) lane by lane, as glibc's std::exp and std::log
+/// give it. Lanes not set in `wanted` are not computed exactly (they hold whatever the polynomials
+/// gave).
 [[gnu::always_inline]] inline TVec PowerLanes(const TVecD& x, const TVecD& e, const TMaskD& wanted)
 {
     const TVecD t = e * LogLanes(x);
     const TVecD y = ExpLanes(t);
     TVec out = Narrow(y);
-    const TMaskD slow = wanted & ~SafeLanes(t, y);
+    // An infinite base reads as 2^1024 to LogLanes, which a small exponent would turn into a
+    // plausible finite t.
+    const TMaskD slow = wanted & ~(SafeLanes(t, y) & (x < __builtin_huge_val()));
     std::int64_t any = 0;
     for (int c = 0; c < 16; ++c)
         any |= slow[c];

@@ -100,6 +100,21 @@ TBmpHdr BitsImage(int width, int height, std::uint32_t seed)
     return image;
 }
 
+// Few distinct values, so ties between channels (greys, equal maxima), signed zeros, NaN and
+// infinities meet in one pixel.
+TBmpHdr TiesImage(int width, int height, std::uint32_t seed)
+{
+    const float pool[] = {0.0f, -0.0f, 0.5f, 1.0f, -1.0f, 2.0f, NAN, INFINITY, -INFINITY, 0.25f};
+    std::mt19937 gen(seed);
+    auto value = [&]() { return pool[gen() % std::size(pool)]; };
+    TBmpHdr image;
+    image.SetSize(width, height, clNoneHdr);
+    for (auto& row : image.Pixels)
+        for (TColorHdr& p : row)
+            p = TColorHdr{value(), value(), value(), value()};
+    return image;
+}
+
 std::vector<TBmpHdr> RealImages()
 {
     std::vector<TBmpHdr> images;
@@ -116,6 +131,7 @@ std::vector<TBmpHdr> RealImages()
     images.push_back(Crop(sunset, TRect{9, 3, 46, 15}));      // 37 x 12
     images.push_back(Crop(sunset, TRect{0, 0, 1, 1}));
     images.push_back(BitsImage(129, 33, 7u));
+    images.push_back(TiesImage(67, 9, 5u));
     return images;
 }
 
@@ -356,7 +372,7 @@ std::vector<TCase> Cases()
                          p.G = Clamp(static_cast<float>(p.G + double{-0.4f} * (p.G - y)));
                          p.R = Clamp(static_cast<float>(p.R + double{1.2f} * (p.R - y)));
                      }});
-    for (const float shift : {0.3f, -0.45f, 1.0f})
+    for (const float shift : {0.3f, -0.45f, 1.0f, -1.0f, 0.0f, -0.0f, 1e-7f})
         cases.push_back({"HueHdr", [shift](TBmpHdr* i, TRect rc) { HueHdr(i, rc, shift); },
                          [shift](TColorHdr& p) { RefHue(p, shift); }});
     const TLevels blue{1.5f, 0.1f, 0.9f, 0.05f, 0.95f};
@@ -405,6 +421,20 @@ TEST_F(AdjustReference, EveryKernelEqualsThePlainWalkOnRealImagesForAnyThreadCou
                     << " threads";
             }
         }
+    }
+}
+
+// LogLanes reads infinity as 2^1024: a small exponent must still give infinity, not 2^41.
+TEST_F(AdjustReference, InfiniteBasesStayInfiniteUnderEverySmallExponent)
+{
+    for (const float gamma : {25.0f, 2.2f, 1.01f, 0.04f, -3.0f}) {
+        TBmpHdr image;
+        image.SetSize(5, 1, GrayHdr(INFINITY, 1.0f));
+        GammaHdr(&image, MaxRectHdr, gamma, gamma, gamma);
+        const float expect = RefPower(INFINITY, static_cast<float>(1.0 / gamma));
+        for (const TColorHdr& p : image.Pixels[0])
+            EXPECT_TRUE(SameBits(p.B, expect) && SameBits(p.G, expect) && SameBits(p.R, expect))
+                << "gamma " << gamma << ": " << p.G;
     }
 }
 
