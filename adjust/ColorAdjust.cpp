@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "adjust/PowerLanes.h"
 #include "adjust/ToneCurve.h"
@@ -37,6 +38,87 @@ __attribute__((target_clones("avx2", "default"))) void SaturationRow(TColorHdr* 
         });
 }
 
+// RGBToHSL, the hue shift and HSLToRGB of core/ with one pixel per lane: 16 pixels' B, G and R
+// each in a vector, every branch a select, each lane the scalar routines' operations in their
+// order (std::max(a, b) is a < b ? b : a, std::min(a, b) is b < a ? b : a).
+
+/// std::floor lane by lane: zeros keep their sign, and values from 2^23 up in magnitude (and
+/// NaN, infinities) are their own floor.
+[[gnu::always_inline]] inline TVec FloorLanes(const TVec& t)
+{
+    const TMask small = (t < 8388608.0f) & (t > -8388608.0f);
+    const TVec whole = Convert<TPix>(Convert<TPixMask>(Select(small, t, Splat(0.0f))));
+    const TVec down = Select(whole > t, whole - 1.0f, whole);
+    return Select(small & ~(t == 0.0f), down, t);
+}
+
+[[gnu::always_inline]] inline TVec HueToValueLanes(TVec t, const TVec& p, const TVec& q)
+{
+    t = t - FloorLanes(t);
+    const TVec rising = p + (q - p) * 6.0f * t;
+    const TVec falling = p + (q - p) * (2.0f / 3.0f - t) * 6.0f;
+    return Select(6.0f * t < 1.0f, rising,
+                  Select(2.0f * t < 1.0f, q, Select(3.0f * t < 2.0f, falling, p)));
+}
+
+__attribute__((target_clones("avx2", "default"))) void HueRow(TColorHdr* row, std::size_t count,
+                                                              float shift)
+{
+    constexpr std::size_t Lanes = 16;
+    for (std::size_t x = 0; x < count; x += Lanes) {
+        const std::size_t n = std::min(Lanes, count - x);
+        float channel[3][Lanes] = {};
+        for (std::size_t i = 0; i < n; ++i) {
+            channel[0][i] = row[x + i].R;
+            channel[1][i] = row[x + i].G;
+            channel[2][i] = row[x + i].B;
+        }
+        TVec r;
+        TVec g;
+        TVec b;
+        std::memcpy(&r, channel[0], sizeof r);
+        std::memcpy(&g, channel[1], sizeof g);
+        std::memcpy(&b, channel[2], sizeof b);
+
+        const TVec bg = Select(b < g, g, b);
+        const TVec maximum = Select(bg < r, r, bg);
+        const TVec gb = Select(g < b, g, b);
+        const TVec minimum = Select(r < gb, r, gb);
+        const TVec l = (maximum + minimum) / 2.0f;
+        const TMask grey = maximum == minimum;
+        const TVec d = maximum - minimum;
+        // One division each, of the operands the branches would pick.
+        const TVec s = Select(grey, Splat(0.0f),
+                              d / Select(l >= 0.5f, 2.0f - maximum - minimum, maximum + minimum));
+        const TMask rMax = r == maximum;
+        const TMask gMax = g == maximum;
+        const TVec ratio = Select(rMax, g - b, Select(gMax, b - r, r - g)) / d;
+        TVec h = Select(rMax, ratio, ratio + Select(gMax, Splat(2.0f), Splat(4.0f)));
+        h = h / 6.0f;
+        h = Select(h < 0.0f, h + 1.0f, h);
+        h = Select(grey, Splat(0.0f), h);
+
+        h = h + shift;
+        h = Select(h < 0.0f, h + 1.0f, Select(h > 1.0f, h - 1.0f, h));
+
+        const TMask flat = s == 0.0f;
+        const TVec q = Select(l <= 0.5f, l * (1.0f + s), l + s - l * s);
+        const TVec p = 2.0f * l - q;
+        r = Select(flat, l, HueToValueLanes(h + 1.0f / 3.0f, p, q));
+        g = Select(flat, l, HueToValueLanes(h, p, q));
+        b = Select(flat, l, HueToValueLanes(h - 1.0f / 3.0f, p, q));
+
+        std::memcpy(channel[0], &r, sizeof r);
+        std::memcpy(channel[1], &g, sizeof g);
+        std::memcpy(channel[2], &b, sizeof b);
+        for (std::size_t i = 0; i < n; ++i) {
+            row[x + i].R = channel[0][i];
+            row[x + i].G = channel[1][i];
+            row[x + i].B = channel[2][i];
+        }
+    }
+}
+
 }  // namespace
 
 float LuminosityHdr(const TColorHdr& p)
@@ -65,18 +147,7 @@ void HueHdr(TBmpHdr* image, TRect rect, float shift)
     if (std::isnan(shift))
         return;
     const float h = std::max(std::min(shift, 1.0f), -1.0f);
-    ForEachPixelHdr(image, rect, [h](TColorHdr& p) {
-        float hue = 0.0f;
-        float s = 0.0f;
-        float l = 0.0f;
-        RGBToHSL(p.R, p.G, p.B, hue, s, l);
-        hue = hue + h;
-        if (hue < 0.0f)
-            hue = hue + 1.0f;
-        else if (hue > 1.0f)
-            hue = hue - 1.0f;
-        HSLToRGB(hue, s, l, p.R, p.G, p.B);
-    });
+    ForEachRowHdr(image, rect, [h](TColorHdr* row, std::size_t count) { HueRow(row, count, h); });
 }
 
 void GrayscaleHdr(TBmpHdr* image, TRect rect, std::uint8_t mode)
