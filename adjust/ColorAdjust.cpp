@@ -38,25 +38,25 @@ __attribute__((target_clones("avx2", "default"))) void SaturationRow(TColorHdr* 
         });
 }
 
-// RGBToHSL, the hue shift and HSLToRGB of core/ with one pixel per lane: 16 pixels' B, G and R
+// RGBToHSL, the hue shift and HSLToRGB of core/ with one pixel per lane: 32 pixels' B, G and R
 // each in a vector, every branch a select, each lane the scalar routines' operations in their
 // order (std::max(a, b) is a < b ? b : a, std::min(a, b) is b < a ? b : a).
 
 /// std::floor lane by lane: zeros keep their sign, and values from 2^23 up in magnitude (and
 /// NaN, infinities) are their own floor.
-[[gnu::always_inline]] inline TVec FloorLanes(const TVec& t)
+[[gnu::always_inline]] inline TVec8 FloorLanes(const TVec8& t)
 {
-    const TMask small = (t < 8388608.0f) & (t > -8388608.0f);
-    const TVec whole = Convert<TPix>(Convert<TPixMask>(Select(small, t, Splat(0.0f))));
-    const TVec down = Select(whole > t, whole - 1.0f, whole);
+    const TMask8 small = (t < 8388608.0f) & (t > -8388608.0f);
+    const TVec8 whole = Convert<TPix8>(Convert<TPixMask8>(Select(small, t, Splat8(0.0f))));
+    const TVec8 down = Select(whole > t, whole - 1.0f, whole);
     return Select(small & ~(t == 0.0f), down, t);
 }
 
-[[gnu::always_inline]] inline TVec HueToValueLanes(TVec t, const TVec& p, const TVec& q)
+[[gnu::always_inline]] inline TVec8 HueToValueLanes(TVec8 t, const TVec8& p, const TVec8& q)
 {
     t = t - FloorLanes(t);
-    const TVec rising = p + (q - p) * 6.0f * t;
-    const TVec falling = p + (q - p) * (2.0f / 3.0f - t) * 6.0f;
+    const TVec8 rising = p + (q - p) * 6.0f * t;
+    const TVec8 falling = p + (q - p) * (2.0f / 3.0f - t) * 6.0f;
     return Select(6.0f * t < 1.0f, rising,
                   Select(2.0f * t < 1.0f, q, Select(3.0f * t < 2.0f, falling, p)));
 }
@@ -64,7 +64,7 @@ __attribute__((target_clones("avx2", "default"))) void SaturationRow(TColorHdr* 
 __attribute__((target_clones("avx2", "default"))) void HueRow(TColorHdr* row, std::size_t count,
                                                               float shift)
 {
-    constexpr std::size_t Lanes = 16;
+    constexpr std::size_t Lanes = 32;
     for (std::size_t x = 0; x < count; x += Lanes) {
         const std::size_t n = std::min(Lanes, count - x);
         float channel[3][Lanes] = {};
@@ -73,37 +73,37 @@ __attribute__((target_clones("avx2", "default"))) void HueRow(TColorHdr* row, st
             channel[1][i] = row[x + i].G;
             channel[2][i] = row[x + i].B;
         }
-        TVec r;
-        TVec g;
-        TVec b;
+        TVec8 r;
+        TVec8 g;
+        TVec8 b;
         std::memcpy(&r, channel[0], sizeof r);
         std::memcpy(&g, channel[1], sizeof g);
         std::memcpy(&b, channel[2], sizeof b);
 
-        const TVec bg = Select(b < g, g, b);
-        const TVec maximum = Select(bg < r, r, bg);
-        const TVec gb = Select(g < b, g, b);
-        const TVec minimum = Select(r < gb, r, gb);
-        const TVec l = (maximum + minimum) / 2.0f;
-        const TMask grey = maximum == minimum;
-        const TVec d = maximum - minimum;
+        const TVec8 bg = Select(b < g, g, b);
+        const TVec8 maximum = Select(bg < r, r, bg);
+        const TVec8 gb = Select(g < b, g, b);
+        const TVec8 minimum = Select(r < gb, r, gb);
+        const TVec8 l = (maximum + minimum) / 2.0f;
+        const TMask8 grey = maximum == minimum;
+        const TVec8 d = maximum - minimum;
         // One division each, of the operands the branches would pick.
-        const TVec s = Select(grey, Splat(0.0f),
-                              d / Select(l >= 0.5f, 2.0f - maximum - minimum, maximum + minimum));
-        const TMask rMax = r == maximum;
-        const TMask gMax = g == maximum;
-        const TVec ratio = Select(rMax, g - b, Select(gMax, b - r, r - g)) / d;
-        TVec h = Select(rMax, ratio, ratio + Select(gMax, Splat(2.0f), Splat(4.0f)));
+        const TVec8 s = Select(grey, Splat8(0.0f),
+                               d / Select(l >= 0.5f, 2.0f - maximum - minimum, maximum + minimum));
+        const TMask8 rMax = r == maximum;
+        const TMask8 gMax = g == maximum;
+        const TVec8 ratio = Select(rMax, g - b, Select(gMax, b - r, r - g)) / d;
+        TVec8 h = Select(rMax, ratio, ratio + Select(gMax, Splat8(2.0f), Splat8(4.0f)));
         h = h / 6.0f;
         h = Select(h < 0.0f, h + 1.0f, h);
-        h = Select(grey, Splat(0.0f), h);
+        h = Select(grey, Splat8(0.0f), h);
 
         h = h + shift;
         h = Select(h < 0.0f, h + 1.0f, Select(h > 1.0f, h - 1.0f, h));
 
-        const TMask flat = s == 0.0f;
-        const TVec q = Select(l <= 0.5f, l * (1.0f + s), l + s - l * s);
-        const TVec p = 2.0f * l - q;
+        const TMask8 flat = s == 0.0f;
+        const TVec8 q = Select(l <= 0.5f, l * (1.0f + s), l + s - l * s);
+        const TVec8 p = 2.0f * l - q;
         r = Select(flat, l, HueToValueLanes(h + 1.0f / 3.0f, p, q));
         g = Select(flat, l, HueToValueLanes(h, p, q));
         b = Select(flat, l, HueToValueLanes(h - 1.0f / 3.0f, p, q));

@@ -74,6 +74,17 @@ template <>
 struct TMaskFor<TPixMaskD> {
     using Type = TPixMaskD;
 };
+// Eight floats to a machine vector, for float-only kernels that use all of AVX.
+using TPix8 = float __attribute__((vector_size(32)));
+using TPixMask8 = std::int32_t __attribute__((vector_size(32)));
+template <>
+struct TMaskFor<TPix8> {
+    using Type = TPixMask8;
+};
+template <>
+struct TMaskFor<TPixMask8> {
+    using Type = TPixMask8;
+};
 template <typename TNative>
 using TMaskOf = typename TMaskFor<TNative>::Type;
 
@@ -160,6 +171,9 @@ using TVec = TWide<TPix>;
 using TMask = TWide<TPixMask>;
 using TVecD = TWide<TPixD>;
 using TMaskD = TWide<TPixMaskD>;
+
+using TVec8 = TWide<TPix8>;
+using TMask8 = TWide<TPixMask8>;
 
 /// mask ? a : b lane by lane.
 template <typename M, typename V>
@@ -279,6 +293,14 @@ struct TChannelValues {
     TVec r;
     for (int i = 0; i < 16; ++i)
         r.Set(i, v);
+    return r;
+}
+
+[[gnu::always_inline]] inline TVec8 Splat8(float v)
+{
+    TVec8 r;
+    for (std::size_t i = 0; i < BlockPixels; ++i)
+        r.P[i] = TPix8{} + v;
     return r;
 }
 
