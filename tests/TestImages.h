@@ -23,6 +23,23 @@ inline bool SameBits(const TBmpHdr& a, const TBmpHdr& b)
     return true;
 }
 
+/// A width x height image whose channels B, G, R, A of each pixel, row by row, are value()'s
+/// answers in that order.
+template <typename TValue>
+TBmpHdr GeneratedImage(int width, int height, TValue value)
+{
+    TBmpHdr image;
+    image.SetSize(width, height, clNoneHdr);
+    for (auto& row : image.Pixels)
+        for (TColorHdr& p : row) {
+            const float b = value();
+            const float g = value();
+            const float r = value();
+            p = TColorHdr{b, g, r, value()};
+        }
+    return image;
+}
+
 /// An exact copy, visible as such at the call site.
 inline TBmpHdr Copy(const TBmpHdr& source)
 {

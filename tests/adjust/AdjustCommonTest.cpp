@@ -99,12 +99,7 @@ TBmpHdr RandomImage(int width, int height, std::uint32_t seed)
                 return -1.0f + 21.0f * static_cast<float>(gen() >> 8) / 16777216.0f;
         }
     };
-    TBmpHdr image;
-    image.SetSize(width, height, clNoneHdr);
-    for (auto& row : image.Pixels)
-        for (TColorHdr& p : row)
-            p = TColorHdr{value(), value(), value(), value()};
-    return image;
+    return test::GeneratedImage(width, height, value);
 }
 
 bool SameBytes(const void* a, const void* b, std::size_t n) { return std::memcmp(a, b, n) == 0; }

@@ -92,12 +92,7 @@ TBmpHdr BitsImage(int width, int height, std::uint32_t seed)
 {
     std::mt19937 gen(seed);
     auto value = [&]() { return std::bit_cast<float>(static_cast<std::uint32_t>(gen())); };
-    TBmpHdr image;
-    image.SetSize(width, height, clNoneHdr);
-    for (auto& row : image.Pixels)
-        for (TColorHdr& p : row)
-            p = TColorHdr{value(), value(), value(), value()};
-    return image;
+    return test::GeneratedImage(width, height, value);
 }
 
 // Few distinct values, so ties between channels (greys, equal maxima), signed zeros, NaN and
@@ -107,12 +102,7 @@ TBmpHdr TiesImage(int width, int height, std::uint32_t seed)
     const float pool[] = {0.0f, -0.0f, 0.5f, 1.0f, -1.0f, 2.0f, NAN, INFINITY, -INFINITY, 0.25f};
     std::mt19937 gen(seed);
     auto value = [&]() { return pool[gen() % std::size(pool)]; };
-    TBmpHdr image;
-    image.SetSize(width, height, clNoneHdr);
-    for (auto& row : image.Pixels)
-        for (TColorHdr& p : row)
-            p = TColorHdr{value(), value(), value(), value()};
-    return image;
+    return test::GeneratedImage(width, height, value);
 }
 
 std::vector<TBmpHdr> RealImages()
