@@ -1144,31 +1144,28 @@ void TFrmMain::MenuFileCloseClick()
 
 void TFrmMain::MenuEditUndoClick(bool fromMenu)
 {
-    if (!CanUndo() || m_dialogActive)
-        return;
-    if (fromMenu)
-        UpdateView();
-    BeginWait();
-    const TUndoStep step = UndoDocument();
-    EndOperation();
-    if (step.Mode == umWholeImage && !step.SizeChanged)
-        UpdateStatus();
-    AfterImageChange(step.SizeChanged);
-    UpdateMenus();
+    if (CanUndo())
+        StepHistory(fromMenu, UndoDocument);
 }
 
 void TFrmMain::MenuEditRedoClick(bool fromMenu)
 {
-    if (!CanRedo() || m_dialogActive)
+    if (CanRedo())
+        StepHistory(fromMenu, RedoDocument);
+}
+
+void TFrmMain::StepHistory(bool fromMenu, TUndoStep (*step)())
+{
+    if (m_dialogActive)
         return;
     if (fromMenu)
         UpdateView();
     BeginWait();
-    const TUndoStep step = RedoDocument();
+    const TUndoStep done = step();
     EndOperation();
-    if (step.Mode == umWholeImage && !step.SizeChanged)
+    if (done.Mode == umWholeImage && !done.SizeChanged)
         UpdateStatus();
-    AfterImageChange(step.SizeChanged);
+    AfterImageChange(done.SizeChanged);
     UpdateMenus();
 }
 

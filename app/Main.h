@@ -29,6 +29,7 @@ namespace lumivex {
 class TDropDownEdit;
 class TImageButtonGroup;
 class TMainDialogForm;
+struct TUndoStep;
 
 /// clBtnFace blended 20 % towards clBtnShadow, computed at start-up (the filter sliders use it).
 inline TColor SliderShadeColor = 0;
@@ -160,6 +161,8 @@ private:
     void SetDialogMode(std::uint8_t kind, TMainDialogForm* dialog);
     void RunDialogCommand(QAction* item);
     void RunAutoCorrection(QAction* item, bool perChannel);
+    /// Undo or redo through the operation protocol (refused while a dialog holds a record).
+    void StepHistory(bool fromMenu, TUndoStep (*step)());
     void UpdateZoomBox();
     void UpdateCaption();
     void PaintSidePanel(QPainter& painter);
