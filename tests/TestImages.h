@@ -97,4 +97,49 @@ inline float RefPower(float base, float exponent)
     return static_cast<float>(std::exp(double{exponent} * std::log(double{base})));
 }
 
+/// ClampHdr written out: 0 for values not above 0 (NaN included), 1 from 1 up.
+inline float RefClamp(float v)
+{
+    if (!(v > 0.0f))
+        return 0.0f;
+    return v >= 1.0f ? 1.0f : v;
+}
+
+// The tone routines of one value straight from their formulas, in double.
+
+inline float RefContrast(float x, float k)
+{
+    return RefClamp(static_cast<float>((double{x} - 0.5) * k + x));
+}
+
+inline float RefSCurve(float x, float p)
+{
+    if (!(x > 0.5f))
+        return static_cast<float>(RefPower(static_cast<float>(2.0 * x), p) / 2.0);
+    return static_cast<float>(1.0 - RefPower(static_cast<float>(2.0 * (1.0 - x)), p) / 2.0);
+}
+
+inline float RefLevelsLinear(float x, float low, float high, float pivot, float amount)
+{
+    if (!(x >= low && x <= high))
+        return x;
+    if (x <= pivot && pivot > low)
+        return RefClamp(static_cast<float>(low + (double{x} - low) * (1.0 + amount)));
+    return RefClamp(static_cast<float>(high - (double{high} - x) * (1.0 - amount)));
+}
+
+inline float RefLevelsCurve(float x, float low, float high, float pivot, float exponent)
+{
+    if (!(x >= low && x <= high))
+        return x;
+    const auto l = static_cast<float>(double{pivot} - low);
+    const auto h = static_cast<float>(double{high} - pivot);
+    const auto e = static_cast<float>(1.0 / exponent);
+    if (x <= pivot && l > 0.0f)
+        return static_cast<float>(low + double{l} *
+                                            RefPower(static_cast<float>((double{x} - low) / l), e));
+    return static_cast<float>(high -
+                              double{h} * RefPower(static_cast<float>((double{high} - x) / h), e));
+}
+
 }  // namespace lumivex::test

@@ -26,7 +26,12 @@
 // real pictures, their crops and scalings, and sweeps of float inputs.
 
 using namespace lumivex;
+using lumivex::test::RefClamp;
+using lumivex::test::RefContrast;
+using lumivex::test::RefLevelsCurve;
+using lumivex::test::RefLevelsLinear;
 using lumivex::test::RefPower;
+using lumivex::test::RefSCurve;
 using lumivex::test::SameBits;
 
 namespace {
@@ -128,8 +133,6 @@ std::vector<TBmpHdr> RealImages()
 // ---------------------------------------------------------------------------------------------
 // The definitions, one value at a time
 
-float Clamp(float v) { return !(v > 0.0f) ? 0.0f : (v >= 1.0f ? 1.0f : v); }
-
 float RefCurve(int method, float x)
 {
     switch (method) {
@@ -160,40 +163,8 @@ float RefBrightness(float x, float k)
     if (k == 0.0f)
         return x;
     if (k <= 0.0f)
-        return Clamp(static_cast<float>(double{x} * k + x));
-    return Clamp(static_cast<float>((1.0 - x) * k + x));
-}
-
-float RefContrast(float x, float k) { return Clamp(static_cast<float>((double{x} - 0.5) * k + x)); }
-
-float RefSCurve(float x, float p)
-{
-    if (!(x > 0.5f))
-        return static_cast<float>(RefPower(static_cast<float>(2.0 * x), p) / 2.0);
-    return static_cast<float>(1.0 - RefPower(static_cast<float>(2.0 * (1.0 - x)), p) / 2.0);
-}
-
-float RefLevelsLinear(float x, float low, float high, float pivot, float amount)
-{
-    if (!(x >= low && x <= high))
-        return x;
-    if (x <= pivot && pivot > low)
-        return Clamp(static_cast<float>(low + (double{x} - low) * (1.0 + amount)));
-    return Clamp(static_cast<float>(high - (double{high} - x) * (1.0 - amount)));
-}
-
-float RefLevelsCurve(float x, float low, float high, float pivot, float exponent)
-{
-    const auto l = static_cast<float>(double{pivot} - low);
-    const auto h = static_cast<float>(double{high} - pivot);
-    const auto e = static_cast<float>(1.0 / exponent);
-    if (!(x >= low && x <= high))
-        return x;
-    if (x <= pivot && l > 0.0f)
-        return static_cast<float>(low + double{l} *
-                                            RefPower(static_cast<float>((double{x} - low) / l), e));
-    return static_cast<float>(high -
-                              double{h} * RefPower(static_cast<float>((high - double{x}) / h), e));
+        return RefClamp(static_cast<float>(double{x} * k + x));
+    return RefClamp(static_cast<float>((1.0 - x) * k + x));
 }
 
 float RefLevels(float x, const TLevels& s)
@@ -291,17 +262,17 @@ std::vector<TCase> Cases()
                                 static_cast<std::int8_t>(exposure), rc);
                  },
                  [method, k](TColorHdr& p) {
-                     p.B = Clamp(RefCurve(method, k * p.B));
-                     p.G = Clamp(RefCurve(method, k * p.G));
-                     p.R = Clamp(RefCurve(method, k * p.R));
+                     p.B = RefClamp(RefCurve(method, k * p.B));
+                     p.G = RefClamp(RefCurve(method, k * p.G));
+                     p.R = RefClamp(RefCurve(method, k * p.R));
                  }});
         }
     for (const float o : {0.1f, -0.37f})
         cases.push_back({"OffsetHdr", [o](TBmpHdr* i, TRect rc) { OffsetHdr(i, rc, o); },
                          [o](TColorHdr& p) {
-                             p.B = Clamp(static_cast<float>(p.B + double{o}));
-                             p.G = Clamp(static_cast<float>(p.G + double{o}));
-                             p.R = Clamp(static_cast<float>(p.R + double{o}));
+                             p.B = RefClamp(static_cast<float>(p.B + double{o}));
+                             p.G = RefClamp(static_cast<float>(p.G + double{o}));
+                             p.R = RefClamp(static_cast<float>(p.R + double{o}));
                          }});
     cases.push_back({"BrightnessHdr",
                      [](TBmpHdr* i, TRect rc) { BrightnessHdr(i, rc, -0.3f, 0.0f, 0.5f); },
@@ -358,9 +329,9 @@ std::vector<TCase> Cases()
                      [](TBmpHdr* i, TRect rc) { SaturationChannelsHdr(i, rc, 0.5f, -0.4f, 1.2f); },
                      [](TColorHdr& p) {
                          const double y = static_cast<float>(0.11 * p.B + 0.59 * p.G + 0.3 * p.R);
-                         p.B = Clamp(static_cast<float>(p.B + 0.5f * (p.B - y)));
-                         p.G = Clamp(static_cast<float>(p.G + double{-0.4f} * (p.G - y)));
-                         p.R = Clamp(static_cast<float>(p.R + double{1.2f} * (p.R - y)));
+                         p.B = RefClamp(static_cast<float>(p.B + 0.5f * (p.B - y)));
+                         p.G = RefClamp(static_cast<float>(p.G + double{-0.4f} * (p.G - y)));
+                         p.R = RefClamp(static_cast<float>(p.R + double{1.2f} * (p.R - y)));
                      }});
     for (const float shift : {0.3f, -0.45f, 1.0f, -1.0f, 0.0f, -0.0f, 1e-7f})
         cases.push_back({"HueHdr", [shift](TBmpHdr* i, TRect rc) { HueHdr(i, rc, shift); },
@@ -493,9 +464,9 @@ std::int64_t PowerMismatches(const TBmpHdr& source, float gamma)
             const TColorHdr& m = mapped.Pixels[y][x];
             wrong += !SameBits(g.B, RefPower(s.B, e)) + !SameBits(g.G, RefPower(s.G, e)) +
                      !SameBits(g.R, RefPower(s.R, e));
-            wrong += !SameBits(m.B, Clamp(RefCurve(2, s.B))) +
-                     !SameBits(m.G, Clamp(RefCurve(2, s.G))) +
-                     !SameBits(m.R, Clamp(RefCurve(2, s.R)));
+            wrong += !SameBits(m.B, RefClamp(RefCurve(2, s.B))) +
+                     !SameBits(m.G, RefClamp(RefCurve(2, s.G))) +
+                     !SameBits(m.R, RefClamp(RefCurve(2, s.R)));
         }
     return wrong;
 }

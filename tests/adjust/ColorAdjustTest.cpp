@@ -13,18 +13,12 @@
 
 using namespace lumivex;
 using lumivex::test::Copy;
+using lumivex::test::RefClamp;
 using lumivex::test::RowImage;
 
 namespace {
 
 constexpr float NaN = std::numeric_limits<float>::quiet_NaN();
-
-float RefClamp(float v)
-{
-    if (!(v > 0.0f))
-        return 0.0f;
-    return v >= 1.0f ? 1.0f : v;
-}
 
 float RefLuminosity(float b, float g, float r)
 {

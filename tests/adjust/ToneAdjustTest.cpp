@@ -13,7 +13,12 @@
 
 using namespace lumivex;
 using lumivex::test::GreyRow;
+using lumivex::test::RefClamp;
+using lumivex::test::RefContrast;
+using lumivex::test::RefLevelsCurve;
+using lumivex::test::RefLevelsLinear;
 using lumivex::test::RefPower;
+using lumivex::test::RefSCurve;
 using lumivex::test::SameBits;
 
 namespace {
@@ -21,54 +26,11 @@ namespace {
 constexpr float NaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float Inf = std::numeric_limits<float>::infinity();
 
-// The value routines written straight from their formulas, in double.
-float RefClamp(float v)
-{
-    if (!(v > 0.0f))
-        return 0.0f;
-    return v >= 1.0f ? 1.0f : v;
-}
-
 float RefBrightness(float x, float k)
 {
     if (k <= 0.0f)
         return RefClamp(static_cast<float>(double{x} * k + x));
     return RefClamp(static_cast<float>((1.0 - x) * k + x));
-}
-
-float RefContrast(float x, float k)
-{
-    return RefClamp(static_cast<float>((double{x} - 0.5) * k + x));
-}
-
-float RefSCurve(float x, float p)
-{
-    if (!(x > 0.5f))
-        return static_cast<float>(RefPower(static_cast<float>(2.0 * x), p) / 2.0);
-    return static_cast<float>(1.0 - RefPower(static_cast<float>(2.0 * (1.0 - x)), p) / 2.0);
-}
-
-float RefLevelsLinear(float x, float low, float high, float pivot, float amount)
-{
-    if (!(x >= low && x <= high))
-        return x;
-    if (x <= pivot && pivot > low)
-        return RefClamp(static_cast<float>(low + (double{x} - low) * (1.0 + amount)));
-    return RefClamp(static_cast<float>(high - (double{high} - x) * (1.0 - amount)));
-}
-
-float RefLevelsCurve(float x, float low, float high, float pivot, float exponent)
-{
-    if (!(x >= low && x <= high))
-        return x;
-    const auto l = static_cast<float>(double{pivot} - low);
-    const auto h = static_cast<float>(double{high} - pivot);
-    const auto e = static_cast<float>(1.0 / exponent);
-    if (x <= pivot && l > 0.0f)
-        return static_cast<float>(low + double{l} *
-                                            RefPower(static_cast<float>((double{x} - low) / l), e));
-    return static_cast<float>(high -
-                              double{h} * RefPower(static_cast<float>((double{high} - x) / h), e));
 }
 
 bool Unchanged(const TBmpHdr& image, const std::vector<float>& values)

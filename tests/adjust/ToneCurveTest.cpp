@@ -15,6 +15,7 @@
 
 using namespace lumivex;
 using lumivex::test::GreyRow;
+using lumivex::test::RefClamp;
 using lumivex::test::RefPower;
 using lumivex::test::SameBits;
 
@@ -51,13 +52,6 @@ float RefCurve(std::uint8_t method, float x)
         default:
             return x;
     }
-}
-
-float RefClamp(float v)
-{
-    if (!(v > 0.0f))
-        return 0.0f;
-    return v >= 1.0f ? 1.0f : v;
 }
 
 float CurveOf(std::uint8_t method, float x)
