@@ -58,15 +58,9 @@ void ForEachRowHdr(TBmpHdr* image, TRect rect, TBody body)
 template <typename TBody>
 void ForEachPixelHdr(TBmpHdr* image, TRect rect, TBody body)
 {
-    if (!ClipRectHdr(image, rect))
-        return;
-    const auto left = static_cast<std::size_t>(rect.Left);
-    const auto width = static_cast<std::size_t>(rect.Right - rect.Left);
-    ParallelRows(rect.Top, rect.Bottom, [&](std::int64_t first, std::int64_t last) {
-        for (auto y = first; y < last; ++y)
-            for (TColorHdr& p :
-                 std::span(image->Pixels[static_cast<std::size_t>(y)]).subspan(left, width))
-                body(p);
+    ForEachRowHdr(image, rect, [&body](TColorHdr* row, std::size_t count) {
+        for (TColorHdr& p : std::span(row, count))
+            body(p);
     });
 }
 
