@@ -88,75 +88,59 @@ struct TMaskFor<TPixMask8> {
 template <typename TNative>
 using TMaskOf = typename TMaskFor<TNative>::Type;
 
-#define LUMIVEX_WIDE_BINARY(op)                                                          \
+/// What a lane-wise operation of vectors of A gives: arithmetic keeps the vector type its
+/// expression has, compares give the one mask type of A's lane width.
+template <typename A, typename TExpr>
+using TArithmeticResult = TExpr;
+template <typename A, typename TExpr>
+using TCompareResult = TMaskOf<A>;
+
+#define LUMIVEX_WIDE_OP(op, Result)                                                      \
     template <typename A, typename B>                                                    \
     [[gnu::always_inline]] inline auto operator op(const TWide<A>& a, const TWide<B>& b) \
     {                                                                                    \
-        TWide<decltype(a.P[0] op b.P[0])> r;                                             \
+        using R = Result<A, decltype(a.P[0] op b.P[0])>;                                 \
+        TWide<R> r;                                                                      \
         for (std::size_t i = 0; i < BlockPixels; ++i)                                    \
-            r.P[i] = a.P[i] op b.P[i];                                                   \
+            r.P[i] = R(a.P[i] op b.P[i]);                                                \
         return r;                                                                        \
     }                                                                                    \
     template <typename A, typename S>                                                    \
     requires std::is_arithmetic_v<S>                                                     \
     [[gnu::always_inline]] inline auto operator op(const TWide<A>& a, S b)               \
     {                                                                                    \
-        TWide<decltype(a.P[0] op static_cast<TLaneOf<A>>(b))> r;                         \
+        const auto s = static_cast<TLaneOf<A>>(b);                                       \
+        using R = Result<A, decltype(a.P[0] op s)>;                                      \
+        TWide<R> r;                                                                      \
         for (std::size_t i = 0; i < BlockPixels; ++i)                                    \
-            r.P[i] = a.P[i] op static_cast<TLaneOf<A>>(b);                               \
+            r.P[i] = R(a.P[i] op s);                                                     \
         return r;                                                                        \
     }                                                                                    \
     template <typename A, typename S>                                                    \
     requires std::is_arithmetic_v<S>                                                     \
     [[gnu::always_inline]] inline auto operator op(S a, const TWide<A>& b)               \
     {                                                                                    \
-        TWide<decltype(static_cast<TLaneOf<A>>(a) op b.P[0])> r;                         \
+        const auto s = static_cast<TLaneOf<A>>(a);                                       \
+        using R = Result<A, decltype(s op b.P[0])>;                                      \
+        TWide<R> r;                                                                      \
         for (std::size_t i = 0; i < BlockPixels; ++i)                                    \
-            r.P[i] = static_cast<TLaneOf<A>>(a) op b.P[i];                               \
+            r.P[i] = R(s op b.P[i]);                                                     \
         return r;                                                                        \
     }
-LUMIVEX_WIDE_BINARY(+)
-LUMIVEX_WIDE_BINARY(-)
-LUMIVEX_WIDE_BINARY(*)
-LUMIVEX_WIDE_BINARY(/)
-LUMIVEX_WIDE_BINARY(&)
-LUMIVEX_WIDE_BINARY(|)
-LUMIVEX_WIDE_BINARY(<<)
-LUMIVEX_WIDE_BINARY(>>)
-#undef LUMIVEX_WIDE_BINARY
-#define LUMIVEX_WIDE_COMPARE(op)                                                         \
-    template <typename A, typename B>                                                    \
-    [[gnu::always_inline]] inline auto operator op(const TWide<A>& a, const TWide<B>& b) \
-    {                                                                                    \
-        TWide<TMaskOf<A>> r;                                                             \
-        for (std::size_t i = 0; i < BlockPixels; ++i)                                    \
-            r.P[i] = TMaskOf<A>(a.P[i] op b.P[i]);                                       \
-        return r;                                                                        \
-    }                                                                                    \
-    template <typename A, typename S>                                                    \
-    requires std::is_arithmetic_v<S>                                                     \
-    [[gnu::always_inline]] inline auto operator op(const TWide<A>& a, S b)               \
-    {                                                                                    \
-        TWide<TMaskOf<A>> r;                                                             \
-        for (std::size_t i = 0; i < BlockPixels; ++i)                                    \
-            r.P[i] = TMaskOf<A>(a.P[i] op static_cast<TLaneOf<A>>(b));                   \
-        return r;                                                                        \
-    }                                                                                    \
-    template <typename A, typename S>                                                    \
-    requires std::is_arithmetic_v<S>                                                     \
-    [[gnu::always_inline]] inline auto operator op(S a, const TWide<A>& b)               \
-    {                                                                                    \
-        TWide<TMaskOf<A>> r;                                                             \
-        for (std::size_t i = 0; i < BlockPixels; ++i)                                    \
-            r.P[i] = TMaskOf<A>(static_cast<TLaneOf<A>>(a) op b.P[i]);                   \
-        return r;                                                                        \
-    }
-LUMIVEX_WIDE_COMPARE(<)
-LUMIVEX_WIDE_COMPARE(>)
-LUMIVEX_WIDE_COMPARE(<=)
-LUMIVEX_WIDE_COMPARE(>=)
-LUMIVEX_WIDE_COMPARE(==)
-#undef LUMIVEX_WIDE_COMPARE
+LUMIVEX_WIDE_OP(+, TArithmeticResult)
+LUMIVEX_WIDE_OP(-, TArithmeticResult)
+LUMIVEX_WIDE_OP(*, TArithmeticResult)
+LUMIVEX_WIDE_OP(/, TArithmeticResult)
+LUMIVEX_WIDE_OP(&, TArithmeticResult)
+LUMIVEX_WIDE_OP(|, TArithmeticResult)
+LUMIVEX_WIDE_OP(<<, TArithmeticResult)
+LUMIVEX_WIDE_OP(>>, TArithmeticResult)
+LUMIVEX_WIDE_OP(<, TCompareResult)
+LUMIVEX_WIDE_OP(>, TCompareResult)
+LUMIVEX_WIDE_OP(<=, TCompareResult)
+LUMIVEX_WIDE_OP(>=, TCompareResult)
+LUMIVEX_WIDE_OP(==, TCompareResult)
+#undef LUMIVEX_WIDE_OP
 
 template <typename A>
 [[gnu::always_inline]] inline TWide<A> operator~(const TWide<A>& a)
