@@ -12,6 +12,7 @@
 #include <ostream>
 #include <sstream>
 #include <stdexcept>
+#include <system_error>
 
 #include "adjust/HistogramHdr.h"
 #include "cli/Operations.h"
@@ -416,8 +417,12 @@ int RunApply(const TOptions& o, std::ostream& err)
                                           o.Words.begin() + static_cast<std::ptrdiff_t>(*o.DashAt));
     const std::vector<TOperation> ops =
         ParseOperations({o.Words.begin() + static_cast<std::ptrdiff_t>(*o.DashAt), o.Words.end()});
-    if (!std::filesystem::is_directory(*o.OutDir))
-        throw TUsageError(*o.OutDir + ": not a folder");
+    // The error_code form: a name the system refuses (too long, say) is a usage error, not an
+    // exception out of the tool.
+    std::error_code folderError;
+    if (!std::filesystem::is_directory(*o.OutDir, folderError))
+        throw TUsageError(*o.OutDir + ": " +
+                          (folderError ? folderError.message() : std::string("not a folder")));
     std::vector<std::string> outputs;
     std::vector<TSaveFormat> formats;
     for (const std::string& in : inputs) {
@@ -624,6 +629,10 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return ceUsage;
     } catch (const std::bad_alloc&) {
         err << "lumivex-cli: out of memory\n";
+        return ceFailure;
+    } catch (const std::exception& e) {
+        // Whatever else the libraries throw ends the command with its reason, never the tool.
+        err << "lumivex-cli: " << e.what() << "\n";
         return ceFailure;
     }
 }

@@ -203,6 +203,12 @@ TEST(RunCliApply, BatchGoesOnPastAFailingFileAndReportsIt)
     EXPECT_EQ(grey.Pixels[0][0].B, grey.Pixels[0][0].R);
 
     EXPECT_EQ(RunTool({"apply", "--out-dir", dir.Path().string(), "negative"}).Code, 2);
+    // A folder name the system refuses (longer than a name may be) is a usage error with the
+    // system's reason, not an exception out of the tool.
+    const TRun tooLong = RunTool({"apply", "--out-dir", std::string(300, 'W'),
+                                  TestDataPath("ldr/bmp24_3x5.bmp"), "--", "negative"});
+    EXPECT_EQ(tooLong.Code, 2);
+    EXPECT_NE(tooLong.Err.find("File name too long"), std::string::npos) << tooLong.Err;
     // Two inputs that would write one output are refused before anything is written.
     TTempDir other;
     const TRun clash = RunTool({"apply", "--out-dir", other.Path().string(), "--format", "png",
