@@ -45,21 +45,19 @@ buildEngine FuzzHeaderCheck tests/fuzz/FuzzHeaderCheck.cpp
 buildEngine FuzzOperation tests/fuzz/FuzzOperation.cpp
 buildEngine FuzzCli tests/fuzz/FuzzCli.cpp
 buildEngine FuzzRoundTrip tests/fuzz/FuzzRoundTrip.cpp
-for target in FuzzBmp:tests/data/bad:tests/data/ldr FuzzJpeg:tests/data/bad:tests/data/ldr FuzzFreeRows: \
-    FuzzIni: FuzzHeaderCheck:tests/data/bad:tests/data/hdr:tests/data/probe \
-    FuzzOperation:tests/fuzz/seeds/operations FuzzCli:tests/fuzz/seeds/cli \
-    FuzzRoundTrip:tests/data/bad:tests/data/ldr:tests/data/tricky; do
-    name=${target%%:*}
-    seeds=${target#*:}
+buildEngine FuzzIsolatedLoad tests/fuzz/FuzzIsolatedLoad.cpp
+# Targets and their seed folders: tests/fuzz/Targets.txt (the test build replays the same).
+grep '^Fuzz' tests/fuzz/Targets.txt | while read -r name seeds; do
     corpus=$PWD/$out/corpus-$name
     mkdir -p "$corpus"
-    # Absolute paths: a target may change its working folder. Crash cases found earlier are kept
-    # in tests/fuzz/regressions/NAME and replayed first.
+    # Absolute paths: a target may change its working folder. The corpus kept in
+    # tests/fuzz/corpus/NAME and the crash cases found earlier (tests/fuzz/regressions/NAME)
+    # seed the run as well.
     dirs=("$corpus")
-    for d in ${seeds//:/ } "tests/fuzz/regressions/$name"; do
+    for d in $seeds "tests/fuzz/corpus/$name" "tests/fuzz/regressions/$name"; do
         [ -d "$d" ] && dirs+=("$PWD/$d")
     done
     echo "== $name: $seconds s =="
     "$out/$name" -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=1048576 -print_final_stats=0 \
-        -artifact_prefix="$PWD/$out/$name-" "${dirs[@]}" 2>&1 | tail -n 3
+        -artifact_prefix="$PWD/$out/$name-" "${dirs[@]}" </dev/null 2>&1 | tail -n 3
 done
