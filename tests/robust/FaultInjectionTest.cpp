@@ -15,6 +15,7 @@
 #include "adjust/ColorAdjust.h"
 #include "core/Parallel.h"
 #include "history/UndoHdr.h"
+#include "merge/MergeHdr.h"
 
 namespace {
 
@@ -152,6 +153,76 @@ TEST(FaultInjection, AFailedAllocationLeavesTheImageAsTheRecordSavedItAndTheHist
     SetThreadCount(0);
     // Every operation allocates at least its scratch rows or its threads.
     EXPECT_GT(totalFailures, 2 * static_cast<std::int64_t>(OperationTable().size()));
+}
+
+TBitmap Bracket(int k)
+{
+    TBitmap bitmap(37, 23, TPixelFormat::pf24bit);
+    for (std::int32_t y = 0; y < bitmap.Height(); ++y) {
+        std::uint8_t* line = bitmap.ScanLine(y);
+        for (std::size_t i = 0; i < bitmap.BytesPerLine(); ++i)
+            line[i] = static_cast<std::uint8_t>((7 * i + 3 * static_cast<std::size_t>(y)) % 200 +
+                                                25 * static_cast<std::size_t>(k));
+    }
+    return bitmap;
+}
+
+// A merge that runs out of memory part way (copying a photograph into the list or making the
+// result) throws, and the list it leaves behind still merges to exactly what an undisturbed run
+// gives: the editor can tell the user and try again.
+TEST(FaultInjection, AFailedAllocationDuringAMergeLeavesAListThatStillMerges)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the counting allocator is left out under the address sanitizer";
+#endif
+    const TBitmap sources[] = {Bracket(0), Bracket(1), Bracket(2)};
+    for (const int threads : {1, 3}) {
+        SetThreadCount(threads);
+        for (const TMergeMode mode :
+             {TMergeMode::mmAverage, TMergeMode::mmLogaritmic, TMergeMode::mmWeighted}) {
+            SCOPED_TRACE(std::to_string(static_cast<int>(mode)) + " mode, " +
+                         std::to_string(threads) + " threads");
+            TBmpList reference;
+            reference.Mode = mode;
+            for (const TBitmap& b : sources)
+                reference.Add(&b, 1.0f);
+            reference.ComputeAutoExposure();
+            TBmpHdr expected;
+            reference.Merge(&expected);
+            ASSERT_FALSE(expected.IsEmpty());
+
+            bool completed = false;
+            std::int64_t failures = 0;
+            for (std::int64_t after = 0; !completed && after < 100000; ++after) {
+                TBmpList list;
+                list.Mode = mode;
+                TBmpHdr merged;
+                std::int32_t added = 0;
+                try {
+                    const TFailingAllocations failing(after);
+                    for (const TBitmap& b : sources) {
+                        list.Add(&b, 1.0f);
+                        ++added;
+                    }
+                    list.ComputeAutoExposure();
+                    list.Merge(&merged);
+                    completed = true;
+                } catch (const std::bad_alloc&) {
+                    ++failures;
+                    // Every photograph added before the failure is whole, the failing one absent.
+                    ASSERT_EQ(list.Count(), added) << "failing allocation " << after;
+                    for (std::int32_t i = added; i < 3; ++i)
+                        list.Add(&sources[i], 1.0f);
+                    list.ComputeAutoExposure();
+                    list.Merge(&merged);
+                }
+                ASSERT_TRUE(SameBits(merged, expected)) << "failing allocation " << after;
+            }
+            ASSERT_TRUE(completed);
+            EXPECT_GE(failures, 4);  // three copies and the result at least
+        }
+    }
+    SetThreadCount(0);
 }
 
 }  // namespace
