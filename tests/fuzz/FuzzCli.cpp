@@ -13,19 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "FuzzFiles.h"
 #include "cli/Cli.h"
 
 namespace {
 
-std::string& Folder()
-{
-    static std::string folder;
-    return folder;
-}
-
 bool FolderIsEmpty()
 {
-    DIR* dir = ::opendir(Folder().c_str());
+    DIR* dir = ::opendir(fuzz::Folder().c_str());
     if (dir == nullptr)
         return false;
     bool empty = true;
@@ -42,10 +37,9 @@ bool FolderIsEmpty()
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "lumivex-fuzzcli-XXXXXX");
-    if (::mkdtemp(pattern.data()) == nullptr || ::chdir(pattern.c_str()) != 0)
+    fuzz::MakeFolder("lumivex-fuzzcli-");
+    if (::chdir(fuzz::Folder().c_str()) != 0)
         std::abort();
-    Folder() = pattern;
     return 0;
 }
 

@@ -12,26 +12,12 @@
 #include <filesystem>
 #include <string>
 
+#include "FuzzFiles.h"
 #include "core/BmpHdr.h"
 #include "io/FileStatus.h"
 #include "io/IsolatedLoad.h"
 
 namespace {
-
-std::string& Folder()
-{
-    static std::string folder;
-    return folder;
-}
-
-bool WriteFile(const std::string& name, const std::uint8_t* data, std::size_t size)
-{
-    std::FILE* f = std::fopen(name.c_str(), "wb");
-    if (f == nullptr)
-        return false;
-    const bool ok = std::fwrite(data, 1, size, f) == size;
-    return std::fclose(f) == 0 && ok;
-}
 
 void LoadChecked(const std::string& name, lumivex::TLoadPath path)
 {
@@ -61,10 +47,7 @@ void LoadChecked(const std::string& name, lumivex::TLoadPath path)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "lumivex-fuzzload-XXXXXX");
-    if (::mkdtemp(pattern.data()) == nullptr)
-        std::abort();
-    Folder() = pattern;
+    fuzz::MakeFolder("lumivex-fuzzload-");
     return 0;
 }
 
@@ -75,8 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const char* const Extensions[] = {".bmp", ".jpg", ".png", ".tif", ".exr",
                                              ".hdr", ".pfm", ".tga", ".psd", ".bin"};
     const char* ext = Extensions[size == 0 ? 0 : data[0] % std::size(Extensions)];
-    const std::string name = Folder() + "/in" + ext;
-    if (!WriteFile(name, data, size))
+    const std::string name = fuzz::Folder() + "/in" + ext;
+    if (!fuzz::WriteFile(name, data, size))
         std::abort();
     LoadChecked(name, lumivex::TLoadPath::lpAuto);
     LoadChecked(name, lumivex::TLoadPath::lpPlatform);

@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 
+#include "FuzzFiles.h"
 #include "core/BmpHdr.h"
 #include "io/FileStatus.h"
 #include "io/FreeHdr.h"
@@ -19,21 +20,6 @@
 #include "platform/JpegFile.h"
 
 namespace {
-
-std::string& Folder()
-{
-    static std::string folder;
-    return folder;
-}
-
-bool WriteFile(const std::string& name, const std::uint8_t* data, std::size_t size)
-{
-    std::FILE* f = std::fopen(name.c_str(), "wb");
-    if (f == nullptr)
-        return false;
-    const bool ok = std::fwrite(data, 1, size, f) == size;
-    return std::fclose(f) == 0 && ok;
-}
 
 // The decoded size, or false when the header alone is refused or the canvas would take long.
 bool SmallEnough(std::span<const std::uint8_t> input, bool jpeg)
@@ -59,10 +45,7 @@ bool SmallEnough(std::span<const std::uint8_t> input, bool jpeg)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "lumivex-fuzzsave-XXXXXX");
-    if (::mkdtemp(pattern.data()) == nullptr)
-        std::abort();
-    Folder() = pattern;
+    fuzz::MakeFolder("lumivex-fuzzsave-");
     return 0;
 }
 
@@ -75,8 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::span<const std::uint8_t> input(data, size);
     if (!SmallEnough(input, jpeg))
         return 0;
-    const std::string source = Folder() + (jpeg ? "/in.jpg" : "/in.bmp");
-    if (!WriteFile(source, data, size))
+    const std::string source = fuzz::Folder() + (jpeg ? "/in.jpg" : "/in.bmp");
+    if (!fuzz::WriteFile(source, data, size))
         std::abort();
     lumivex::TBmpHdr image;
     lumivex::TImageInfo info;
@@ -85,8 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             __builtin_trap();
         return 0;
     }
-    const std::string bmp = Folder() + "/out.bmp";
-    const std::string jpg = Folder() + "/out.jpg";
+    const std::string bmp = fuzz::Folder() + "/out.bmp";
+    const std::string jpg = fuzz::Folder() + "/out.jpg";
     info.JpegFlags = 75;
     if (!lumivex::SaveAsBmp(bmp, &image, info) || !lumivex::SaveAsJpegPlatform(jpg, &image, info))
         __builtin_trap();
