@@ -449,10 +449,99 @@ bool AllocateImage(TBmpHdr& image, std::int64_t width, std::int64_t height)
     }
 }
 
+// Where the child's scan lines go, top row first: the float image of a document, or a 24-bit
+// bitmap for the exposure merge. Put runs on several threads at once, for different rows.
+class TLineSink {
+public:
+    virtual ~TLineSink() = default;
+    /// Sized and ready for every row; false with the status set when memory is short.
+    virtual bool Allocate(std::int32_t width, std::int32_t height) = 0;
+    virtual void Put(std::int32_t y, TFreeLayout layout, const std::uint8_t* line,
+                     std::int32_t width) = 0;
+    /// What the child said of the file besides its pixels, once they are in.
+    virtual void Finish(const TControl&) {}
+    virtual void Clear() = 0;
+};
+
+class TImageSink final : public TLineSink {
+public:
+    TImageSink(TBmpHdr& image, TImageInfo& info, TFileDetails* details)
+        : m_image(image), m_info(info), m_details(details)
+    {
+    }
+    bool Allocate(std::int32_t width, std::int32_t height) override
+    {
+        return AllocateImage(m_image, width, height);
+    }
+    void Put(std::int32_t y, TFreeLayout layout, const std::uint8_t* line,
+             std::int32_t width) override
+    {
+        ConvertFreeRow(layout, line, m_image.Pixels[static_cast<std::size_t>(y)].data(),
+                       static_cast<std::size_t>(width));
+    }
+    void Finish(const TControl& control) override
+    {
+        m_info.DpiX = RoundDpi(control.DpcmX);
+        m_info.DpiY = RoundDpi(control.DpcmY);
+        m_info.Transparent = control.Transparent != 0;
+        m_info.Kind = KindOf(control.Type, m_image);
+        if (m_details != nullptr) {
+            m_details->BitsPerPixel = control.Bpp;
+            m_details->ImageType = control.Type;
+        }
+    }
+    void Clear() override { m_image.Assign(nullptr); }
+
+private:
+    TBmpHdr& m_image;
+    TImageInfo& m_info;
+    TFileDetails* m_details;
+};
+
+// 8-bit BGR lines are the bitmap's own bytes; any other layout goes through the float row and
+// is rounded to bytes, exactly as a loaded image converted afterwards would be.
+class TBitmapSink final : public TLineSink {
+public:
+    explicit TBitmapSink(TBitmap& bitmap) : m_bitmap(bitmap) {}
+    bool Allocate(std::int32_t width, std::int32_t height) override
+    {
+        if (m_bitmap.Width() == width && m_bitmap.Height() == height &&
+            m_bitmap.PixelFormat() == TPixelFormat::pf24bit)
+            return true;
+        try {
+            m_bitmap = TBitmap();
+            m_bitmap = TBitmap(width, height, TPixelFormat::pf24bit);
+            return true;
+        } catch (const std::bad_alloc&) {
+            SetFileStatus(TFileErrorCode::feOutOfMemory, "not enough memory for a " +
+                                                             std::to_string(width) + " x " +
+                                                             std::to_string(height) + " bitmap");
+            return false;
+        }
+    }
+    void Put(std::int32_t y, TFreeLayout layout, const std::uint8_t* line,
+             std::int32_t width) override
+    {
+        std::uint8_t* target = m_bitmap.ScanLine(y);
+        if (layout == TFreeLayout::flBitmap24) {
+            std::memcpy(target, line, 3 * static_cast<std::size_t>(width));
+            return;
+        }
+        std::vector<TColorHdr> row(static_cast<std::size_t>(width));
+        ConvertFreeRow(layout, line, row.data(), row.size());
+        for (std::size_t x = 0; x < row.size(); ++x)
+            ColorHdrToBGR(row[x], target + 3 * x);
+    }
+    void Clear() override { m_bitmap = TBitmap(); }
+
+private:
+    TBitmap& m_bitmap;
+};
+
 // Waits for the child, extending the deadline once the header is known, and shows progress.
 // Answers the child's wait status, or -1 after killing it (status already set).
 int SuperviseChild(pid_t pid, TControl& control, const TLoadLimits& limits, std::int64_t fileSize,
-                   TBmpHdr& image, bool& reaped, bool stopAtReady)
+                   TLineSink& sink, bool& reaped, bool stopAtReady)
 {
     const TClock::time_point start = TClock::now();
     double deadline = limits.HeaderSeconds;
@@ -492,7 +581,7 @@ int SuperviseChild(pid_t pid, TControl& control, const TLoadLimits& limits, std:
             progressStarted = FilterProgress(psStart, 100);
             // The image's memory is cleared here while the child decodes on the other core.
             if (IsValidImageSize(control.Width, control.Height) &&
-                !AllocateImage(image, control.Width, control.Height)) {
+                !sink.Allocate(control.Width, control.Height)) {
                 ::kill(pid, SIGKILL);
                 ::waitpid(pid, &status, 0);
                 reaped = true;
@@ -551,7 +640,7 @@ bool LinesOf(const TControl& control, TLines& lines)
            lines.LineBytes == static_cast<std::size_t>(lines.Width) * LayoutBytes(lines.Layout);
 }
 
-bool ConvertLines(int pixelFd, const TControl& control, TBmpHdr& image)
+bool ConvertLines(int pixelFd, const TControl& control, TLineSink& sink)
 {
     TLines l;
     const bool described = LinesOf(control, l);
@@ -570,13 +659,11 @@ bool ConvertLines(int pixelFd, const TControl& control, TBmpHdr& image)
         SetFileStatus(TFileErrorCode::feOutOfMemory, "not enough memory for the image");
         return false;
     }
-    if (!AllocateImage(image, width, height))
+    if (!sink.Allocate(width, height))
         return false;
     ParallelRows(0, height, [&](std::int64_t first, std::int64_t last) {
         for (auto y = static_cast<std::int32_t>(first); y < last; ++y)
-            ConvertFreeRow(layout, lines.Line(y, lineBytes),
-                           image.Pixels[static_cast<std::size_t>(y)].data(),
-                           static_cast<std::size_t>(width));
+            sink.Put(y, layout, lines.Line(y, lineBytes), width);
     });
     return true;
 }
@@ -610,7 +697,7 @@ bool CheckChild(int status, const TControl& control)
 }
 
 // Reads the waiting child's bitmap straight from its memory, converting on all cores.
-bool ReadChildLines(pid_t pid, const TControl& control, TBmpHdr& image)
+bool ReadChildLines(pid_t pid, const TControl& control, TLineSink& sink)
 {
     TLines l;
     if (!LinesOf(control, l) ||
@@ -620,7 +707,7 @@ bool ReadChildLines(pid_t pid, const TControl& control, TBmpHdr& image)
     const std::int32_t height = l.Height;
     const TFreeLayout layout = l.Layout;
     const std::size_t lineBytes = l.LineBytes;
-    if (!AllocateImage(image, width, height))
+    if (!sink.Allocate(width, height))
         return false;
     constexpr std::int64_t LinesPerRead = 64;
     std::atomic<bool> failed{false};
@@ -644,9 +731,8 @@ bool ReadChildLines(pid_t pid, const TControl& control, TBmpHdr& image)
                     return;
                 }
                 for (std::int64_t i = 0; i < n; ++i)
-                    ConvertFreeRow(layout, buffer.data() + static_cast<std::size_t>(i) * lineBytes,
-                                   image.Pixels[static_cast<std::size_t>(y0 + i)].data(),
-                                   static_cast<std::size_t>(width));
+                    sink.Put(static_cast<std::int32_t>(y0 + i), layout,
+                             buffer.data() + static_cast<std::size_t>(i) * lineBytes, width);
             }
         });
     } catch (const std::bad_alloc&) {
@@ -655,8 +741,8 @@ bool ReadChildLines(pid_t pid, const TControl& control, TBmpHdr& image)
     return !failed.load();
 }
 
-bool LoadIsolated(const std::string& fileName, TBmpHdr& image, TImageInfo& info, bool freeImage,
-                  const TLoadLimits& limits, std::int64_t fileSize, TFileDetails* details)
+bool LoadIsolated(const std::string& fileName, TLineSink& sink, bool freeImage,
+                  const TLoadLimits& limits, std::int64_t fileSize)
 {
     TSharedControl control;
     const TFd pixelFd(::memfd_create("lumivex-pixels", MFD_CLOEXEC));
@@ -685,42 +771,30 @@ bool LoadIsolated(const std::string& fileName, TBmpHdr& image, TImageInfo& info,
         }
     } reaper{pid};
     TControl& c = *control.operator->();
-    if (!CheckChild(SuperviseChild(pid, c, limits, fileSize, image, reaper.Reaped, true), c))
+    if (!CheckChild(SuperviseChild(pid, c, limits, fileSize, sink, reaper.Reaped, true), c))
         return false;
     if (c.Phase.load(std::memory_order_acquire) == phReady) {
-        if (limits.ReadChildMemory && ReadChildLines(pid, c, image)) {
+        if (limits.ReadChildMemory && ReadChildLines(pid, c, sink)) {
             c.Release.store(rlRead, std::memory_order_release);
         } else {
             // Reading another process's memory can be forbidden (ptrace policy): ask for a copy.
             c.Release.store(rlCopy, std::memory_order_release);
-            if (!CheckChild(SuperviseChild(pid, c, limits, fileSize, image, reaper.Reaped, false),
+            if (!CheckChild(SuperviseChild(pid, c, limits, fileSize, sink, reaper.Reaped, false),
                             c) ||
-                !ConvertLines(pixelFd.Get(), c, image))
+                !ConvertLines(pixelFd.Get(), c, sink))
                 return false;
         }
-    } else if (!ConvertLines(pixelFd.Get(), c, image)) {
+    } else if (!ConvertLines(pixelFd.Get(), c, sink)) {
         return false;
     }
-    info.DpiX = RoundDpi(control->DpcmX);
-    info.DpiY = RoundDpi(control->DpcmY);
-    info.Transparent = control->Transparent != 0;
-    info.Kind = KindOf(control->Type, image);
-    if (details != nullptr) {
-        details->BitsPerPixel = control->Bpp;
-        details->ImageType = control->Type;
-    }
+    sink.Finish(c);
     return true;
 }
 
-}  // namespace
-
-bool LoadImageFile(const std::string& fileName, TBmpHdr* image, TImageInfo& info, TLoadPath path,
-                   const TLoadLimits& limits, TFileDetails* details)
+// The checks every load makes before a decoder sees the file; tells whether FreeImage decodes it.
+bool CheckSource(const std::string& fileName, TLoadPath path, bool& freeImage,
+                 std::int64_t& fileSize)
 {
-    if (image == nullptr)
-        return false;
-    ClearFileStatus();
-    image->Assign(nullptr);
     struct stat st {};
     if (::stat(fileName.c_str(), &st) != 0) {
         SetFileStatus(TFileErrorCode::feCannotOpen, std::strerror(errno));
@@ -734,20 +808,69 @@ bool LoadImageFile(const std::string& fileName, TBmpHdr* image, TImageInfo& info
         SetFileStatus(TFileErrorCode::feCannotOpen, std::strerror(errno));
         return false;
     }
-    const bool freeImage =
+    freeImage =
         path == TLoadPath::lpFreeImage || (path == TLoadPath::lpAuto && IsFreeImageAvailable());
     if (freeImage && !IsFreeImageAvailable()) {
         SetFileStatus(TFileErrorCode::feUnknownFormat, "FreeImage is not available");
         return false;
     }
+    fileSize = st.st_size;
+    return true;
+}
+
+}  // namespace
+
+bool LoadImageFile(const std::string& fileName, TBmpHdr* image, TImageInfo& info, TLoadPath path,
+                   const TLoadLimits& limits, TFileDetails* details)
+{
+    if (image == nullptr)
+        return false;
+    ClearFileStatus();
+    image->Assign(nullptr);
+    bool freeImage = false;
+    std::int64_t fileSize = 0;
+    if (!CheckSource(fileName, path, freeImage, fileSize))
+        return false;
+    TImageSink sink(*image, info, details);
     bool ok = false;
-    if (!limits.Isolate) {
+    if (!limits.Isolate)
         ok = freeImage ? LoadBmpHdr(fileName, image, info) : LoadPlatformHdr(fileName, image, info);
-    } else {
-        ok = LoadIsolated(fileName, *image, info, freeImage, limits, st.st_size, details);
-    }
+    else
+        ok = LoadIsolated(fileName, sink, freeImage, limits, fileSize);
     if (!ok)
-        image->Assign(nullptr);
+        sink.Clear();
+    return ok;
+}
+
+bool LoadBitmapFile(const std::string& fileName, TBitmap& bitmap, TLoadPath path,
+                    const TLoadLimits& limits)
+{
+    ClearFileStatus();
+    bitmap = TBitmap();
+    TBitmapSink sink(bitmap);
+    if (!limits.Isolate) {
+        TBmpHdr image;
+        TImageInfo info;
+        if (!LoadImageFile(fileName, &image, info, path, limits) ||
+            !sink.Allocate(image.Width(), image.Height()))
+            return false;
+        ParallelRows(0, image.Height(), [&](std::int64_t first, std::int64_t last) {
+            for (std::int64_t y = first; y < last; ++y) {
+                const TRawHdr& row = image.Pixels[static_cast<std::size_t>(y)];
+                std::uint8_t* bgr = bitmap.ScanLine(static_cast<std::int32_t>(y));
+                for (std::size_t x = 0; x < row.size(); ++x)
+                    ColorHdrToBGR(row[x], bgr + 3 * x);
+            }
+        });
+        return true;
+    }
+    bool freeImage = false;
+    std::int64_t fileSize = 0;
+    if (!CheckSource(fileName, path, freeImage, fileSize))
+        return false;
+    const bool ok = LoadIsolated(fileName, sink, freeImage, limits, fileSize);
+    if (!ok)
+        sink.Clear();
     return ok;
 }
 

@@ -11,6 +11,7 @@
 
 #include "core/BmpHdr.h"
 #include "io/FreeHdr.h"
+#include "platform/Bitmap.h"
 
 namespace lumivex {
 
@@ -55,5 +56,13 @@ struct TFileDetails {
 bool LoadImageFile(const std::string& fileName, TBmpHdr* image, TImageInfo& info,
                    TLoadPath path = TLoadPath::lpAuto, const TLoadLimits& limits = {},
                    TFileDetails* details = nullptr);
+
+/// Loads a file as a 24-bit bitmap, top row first, as the exposure merge takes its photographs:
+/// 8-bit colour scan lines are copied as they are, any other kind of file goes through the float
+/// conversion of LoadImageFile and is rounded to bytes (the same bytes as converting the loaded
+/// image). No float image is made for an 8-bit file. On failure the bitmap is empty and
+/// LastFileStatus() names the reason.
+bool LoadBitmapFile(const std::string& fileName, TBitmap& bitmap,
+                    TLoadPath path = TLoadPath::lpAuto, const TLoadLimits& limits = {});
 
 }  // namespace lumivex

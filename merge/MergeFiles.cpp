@@ -2,13 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <new>
 #include <utility>
 
-#include "core/BmpHdr.h"
-#include "core/Parallel.h"
 #include "io/FileStatus.h"
-#include "io/FreeHdr.h"
 
 namespace lumivex {
 namespace {
@@ -34,31 +30,10 @@ bool IsMergeJpegName(const std::string& fileName)
 
 bool LoadMergeSource(const std::string& fileName, TBitmap& bitmap, TLoadPath path)
 {
-    bitmap = TBitmap();
-    TBmpHdr image;
-    TImageInfo info;
-    if (!LoadImageFile(fileName, &image, info,
-                       IsMergeJpegName(fileName) ? TLoadPath::lpPlatform : path))
-        return false;
-    try {
-        bitmap = TBitmap(image.Width(), image.Height(), TPixelFormat::pf24bit);
-    } catch (const std::bad_alloc&) {
-        SetFileStatus(TFileErrorCode::feOutOfMemory, "not enough memory for the bitmap");
-        return false;
-    }
-    const auto width = static_cast<std::size_t>(image.Width());
-    ParallelRows(0, image.Height(), [&](std::int64_t first, std::int64_t last) {
-        for (std::int64_t y = first; y < last; ++y) {
-            const auto row = static_cast<std::size_t>(y);
-            std::uint8_t* bgr = bitmap.ScanLine(static_cast<std::int32_t>(y));
-            for (std::size_t x = 0; x < width; ++x)
-                ColorHdrToBGR(image.Pixels[row][x], bgr + 3 * x);
-            // Each float row goes as soon as it is converted, so the load never holds a full
-            // float image beside the whole bitmap.
-            TRawHdr().swap(image.Pixels[row]);
-        }
-    });
-    return true;
+    // The loader hands 8-bit photographs over as the bitmap itself; other files are rounded to
+    // bytes on the way, so no float copy of a photograph is ever held beside the list.
+    return LoadBitmapFile(fileName, bitmap,
+                          IsMergeJpegName(fileName) ? TLoadPath::lpPlatform : path);
 }
 
 bool AddMergeFiles(TBmpList& list, const std::vector<std::string>& files, TLoadPath path,

@@ -840,6 +840,55 @@ TEST(LoadImageFile, IsolatedAndInProcessLoadsAreIdentical)
     EXPECT_GT(loadedCount, 70);
 }
 
+// The merge's 24-bit load gives the bytes of the loaded image rounded, whichever way the lines
+// come back (read from the child, copied by it, or decoded in this process), on every file.
+TEST(LoadBitmapFile, GivesTheLoadedImageRoundedToBytesOnEveryFileAndPath)
+{
+    std::vector<std::string> files;
+    for (const char* folder : {"probe", "ldr", "hdr", "tricky"})
+        for (const auto& entry : std::filesystem::directory_iterator(TestDataPath(folder)))
+            if (entry.path().extension() != ".txt")
+                files.push_back(entry.path().string());
+    std::sort(files.begin(), files.end());
+    int compared = 0;
+    for (const std::string& file : files) {
+        std::vector<TLoadPath> paths{TLoadPath::lpFreeImage};
+        if (file.ends_with(".bmp") || file.ends_with(".jpg"))
+            paths.push_back(TLoadPath::lpPlatform);
+        for (const TLoadPath path : paths) {
+            const std::string what =
+                file + (path == TLoadPath::lpPlatform ? " (platform)" : " (FreeImage)");
+            const TLoaded loaded = LoadFile(file, path, true);
+            TLoadLimits copying;
+            copying.ReadChildMemory = false;
+            TLoadLimits inProcess;
+            inProcess.Isolate = false;
+            for (const TLoadLimits& limits : {TLoadLimits{}, copying, inProcess}) {
+                TBitmap bitmap(3, 3, TPixelFormat::pf32bit);
+                const bool ok = LoadBitmapFile(file, bitmap, path, limits);
+                ASSERT_EQ(ok, loaded.Ok) << what << ": " << LastFileStatus().Message;
+                if (!ok) {
+                    EXPECT_TRUE(bitmap.IsEmpty()) << what;
+                    continue;
+                }
+                ASSERT_EQ(bitmap.PixelFormat(), TPixelFormat::pf24bit) << what;
+                ASSERT_EQ(bitmap.Width(), loaded.Image.Width()) << what;
+                ASSERT_EQ(bitmap.Height(), loaded.Image.Height()) << what;
+                for (std::int32_t y = 0; y < bitmap.Height(); ++y)
+                    for (std::int32_t x = 0; x < bitmap.Width(); ++x) {
+                        std::uint8_t expected[3];
+                        ColorHdrToBGR(loaded.Image.Pixels[y][x], expected);
+                        const std::uint8_t* got = bitmap.ScanLine(y) + 3 * x;
+                        ASSERT_TRUE(std::equal(expected, expected + 3, got))
+                            << what << " at " << x << "," << y;
+                    }
+                ++compared;
+            }
+        }
+    }
+    EXPECT_GT(compared, 200);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Small pure routines.
 
