@@ -71,6 +71,45 @@ void BM_Normalize(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * source.GetDataSize());
 }
 
+void BM_NormalizeChannels(benchmark::State& state)
+{
+    TBmpHdr source;
+    Configure(state, source);
+    TBmpHdr image;
+    for (auto _ : state) {
+        state.PauseTiming();
+        image.Assign(&source);
+        state.ResumeTiming();
+        image.NormalizeChannels(MaxRectHdr);
+        benchmark::DoNotOptimize(image.Pixels.data());
+    }
+    state.SetBytesProcessed(state.iterations() * source.GetDataSize());
+}
+
+void BM_ShiftToPositive(benchmark::State& state)
+{
+    TBmpHdr source;
+    Configure(state, source);
+    source.Pixels[0][0].G = -0.5f;  // a positive image would only be searched, never shifted
+    TBmpHdr image;
+    for (auto _ : state) {
+        state.PauseTiming();
+        image.Assign(&source);
+        state.ResumeTiming();
+        image.ShiftToPositive(MaxRectHdr);
+        benchmark::DoNotOptimize(image.Pixels.data());
+    }
+    state.SetBytesProcessed(state.iterations() * source.GetDataSize());
+}
+
+// Arguments: width, height, threads. Wall time, because the bands run on other threads, and the
+// CPU time of all of them beside it.
+void Sizes(benchmark::internal::Benchmark* b)
+{
+    b->Args({6000, 4000, 1})->Args({6000, 4000, 2})->Unit(benchmark::kMillisecond);
+    b->MeasureProcessCPUTime()->UseRealTime();
+}
+
 }  // namespace
 
 BENCHMARK(BM_Assign)->Args({6000, 4000, 1})->Args({6000, 4000, 2})->Unit(benchmark::kMillisecond);
@@ -79,7 +118,6 @@ BENCHMARK(BM_GetMinMax)
     ->Args({6000, 4000, 2})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
-BENCHMARK(BM_Normalize)
-    ->Args({6000, 4000, 1})
-    ->Args({6000, 4000, 2})
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Normalize)->Apply(Sizes);
+BENCHMARK(BM_NormalizeChannels)->Apply(Sizes);
+BENCHMARK(BM_ShiftToPositive)->Apply(Sizes);
