@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -741,55 +742,89 @@ bool ReadChildLines(pid_t pid, const TControl& control, TLineSink& sink)
     return !failed.load();
 }
 
-bool LoadIsolated(const std::string& fileName, TLineSink& sink, bool freeImage,
-                  const TLoadLimits& limits, std::int64_t fileSize)
-{
-    TSharedControl control;
-    const TFd pixelFd(::memfd_create("lumivex-pixels", MFD_CLOEXEC));
-    if (!control || pixelFd.Get() < 0) {
-        SetFileStatus(TFileErrorCode::feOutOfMemory, "cannot set up the decoder process");
-        return false;
+// One decode in a child process: started when constructed, taken over by Finish. Between the
+// two the caller may do other work, such as starting the next decode.
+class TChildDecode {
+public:
+    TChildDecode(const std::string& fileName, bool freeImage, const TLoadLimits& limits,
+                 std::int64_t fileSize)
+        : m_pixelFd(::memfd_create("lumivex-pixels", MFD_CLOEXEC)),
+          m_limits(limits),
+          m_fileSize(fileSize)
+    {
+        if (!m_control || m_pixelFd.Get() < 0) {
+            SetFileStatus(TFileErrorCode::feOutOfMemory, "cannot set up the decoder process");
+            return;
+        }
+        std::fflush(nullptr);  // nothing buffered may be written twice
+        const pid_t pid = ::fork();
+        if (pid < 0) {
+            SetFileStatus(TFileErrorCode::feOutOfMemory,
+                          std::string("cannot start the decoder process: ") + std::strerror(errno));
+            return;
+        }
+        if (pid == 0)
+            RunChild(*m_control.operator->(), m_pixelFd.Get(), fileName, freeImage, limits);
+        m_pid = pid;
     }
-    std::fflush(nullptr);  // nothing buffered may be written twice
-    const pid_t pid = ::fork();
-    if (pid < 0) {
-        SetFileStatus(TFileErrorCode::feOutOfMemory,
-                      std::string("cannot start the decoder process: ") + std::strerror(errno));
-        return false;
+    // Reaped on every way out. After a complete answer the child only exits; a decode whose
+    // answer is not wanted (never finished, or failed) is stopped first.
+    ~TChildDecode()
+    {
+        if (m_pid <= 0 || m_reaped)
+            return;
+        if (!m_succeeded)
+            ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
     }
-    if (pid == 0)
-        RunChild(*control.operator->(), pixelFd.Get(), fileName, freeImage, limits);
+    TChildDecode(const TChildDecode&) = delete;
+    TChildDecode& operator=(const TChildDecode&) = delete;
 
-    // Reaped on every way out; after a complete answer the child only exits.
-    struct TReaper {
-        pid_t Pid;
-        bool Reaped = false;
-        ~TReaper()
-        {
-            if (!Reaped)
-                ::waitpid(Pid, nullptr, 0);
-        }
-    } reaper{pid};
-    TControl& c = *control.operator->();
-    if (!CheckChild(SuperviseChild(pid, c, limits, fileSize, sink, reaper.Reaped, true), c))
-        return false;
-    if (c.Phase.load(std::memory_order_acquire) == phReady) {
-        if (limits.ReadChildMemory && ReadChildLines(pid, c, sink)) {
-            c.Release.store(rlRead, std::memory_order_release);
-        } else {
-            // Reading another process's memory can be forbidden (ptrace policy): ask for a copy.
-            c.Release.store(rlCopy, std::memory_order_release);
-            if (!CheckChild(SuperviseChild(pid, c, limits, fileSize, sink, reaper.Reaped, false),
-                            c) ||
-                !ConvertLines(pixelFd.Get(), c, sink))
-                return false;
-        }
-    } else if (!ConvertLines(pixelFd.Get(), c, sink)) {
-        return false;
+    /// False with the status set when the child could not be started.
+    bool Started() const { return m_pid > 0; }
+
+    /// Waits for the answer (with progress and the time limits) and puts the pixels into sink.
+    bool Finish(TLineSink& sink)
+    {
+        if (!Started())
+            return false;
+        m_succeeded = Take(sink);
+        return m_succeeded;
     }
-    sink.Finish(c);
-    return true;
-}
+
+private:
+    bool Take(TLineSink& sink)
+    {
+        TControl& c = *m_control.operator->();
+        if (!CheckChild(SuperviseChild(m_pid, c, m_limits, m_fileSize, sink, m_reaped, true), c))
+            return false;
+        if (c.Phase.load(std::memory_order_acquire) == phReady) {
+            if (m_limits.ReadChildMemory && ReadChildLines(m_pid, c, sink)) {
+                c.Release.store(rlRead, std::memory_order_release);
+            } else {
+                // Reading another process's memory can be forbidden (ptrace policy): ask for a
+                // copy.
+                c.Release.store(rlCopy, std::memory_order_release);
+                if (!CheckChild(
+                        SuperviseChild(m_pid, c, m_limits, m_fileSize, sink, m_reaped, false), c) ||
+                    !ConvertLines(m_pixelFd.Get(), c, sink))
+                    return false;
+            }
+        } else if (!ConvertLines(m_pixelFd.Get(), c, sink)) {
+            return false;
+        }
+        sink.Finish(c);
+        return true;
+    }
+
+    TSharedControl m_control;
+    TFd m_pixelFd;
+    TLoadLimits m_limits;
+    std::int64_t m_fileSize;
+    pid_t m_pid = -1;
+    bool m_reaped = false;
+    bool m_succeeded = false;
+};
 
 // The checks every load makes before a decoder sees the file; tells whether FreeImage decodes it.
 bool CheckSource(const std::string& fileName, TLoadPath path, bool& freeImage,
@@ -836,22 +871,52 @@ bool LoadImageFile(const std::string& fileName, TBmpHdr* image, TImageInfo& info
     if (!limits.Isolate)
         ok = freeImage ? LoadBmpHdr(fileName, image, info) : LoadPlatformHdr(fileName, image, info);
     else
-        ok = LoadIsolated(fileName, sink, freeImage, limits, fileSize);
+        ok = TChildDecode(fileName, freeImage, limits, fileSize).Finish(sink);
     if (!ok)
         sink.Clear();
     return ok;
 }
 
-bool LoadBitmapFile(const std::string& fileName, TBitmap& bitmap, TLoadPath path,
-                    const TLoadLimits& limits)
+struct TBitmapLoad::TState {
+    std::string FileName;
+    TLoadPath Path;
+    TLoadLimits Limits;
+    std::optional<TFileStatus> Failure;  // why the decode did not start
+    std::unique_ptr<TChildDecode> Decode;
+};
+
+TBitmapLoad::TBitmapLoad(const std::string& fileName, TLoadPath path, const TLoadLimits& limits)
+    : m_state(std::make_unique<TState>(TState{fileName, path, limits, {}, {}}))
+{
+    if (!limits.Isolate)
+        return;  // decoded by Finish, in this process
+    ClearFileStatus();
+    bool freeImage = false;
+    std::int64_t fileSize = 0;
+    if (CheckSource(fileName, path, freeImage, fileSize)) {
+        m_state->Decode = std::make_unique<TChildDecode>(fileName, freeImage, limits, fileSize);
+        if (m_state->Decode->Started())
+            return;
+    }
+    m_state->Failure = LastFileStatus();
+}
+
+TBitmapLoad::~TBitmapLoad() = default;
+
+bool TBitmapLoad::Finish(TBitmap& bitmap)
 {
     ClearFileStatus();
     bitmap = TBitmap();
     TBitmapSink sink(bitmap);
-    if (!limits.Isolate) {
+    TState& s = *m_state;
+    if (s.Failure) {
+        SetFileStatus(s.Failure->Code, s.Failure->Message);
+        return false;
+    }
+    if (!s.Limits.Isolate) {
         TBmpHdr image;
         TImageInfo info;
-        if (!LoadImageFile(fileName, &image, info, path, limits) ||
+        if (!LoadImageFile(s.FileName, &image, info, s.Path, s.Limits) ||
             !sink.Allocate(image.Width(), image.Height()))
             return false;
         ParallelRows(0, image.Height(), [&](std::int64_t first, std::int64_t last) {
@@ -864,14 +929,21 @@ bool LoadBitmapFile(const std::string& fileName, TBitmap& bitmap, TLoadPath path
         });
         return true;
     }
-    bool freeImage = false;
-    std::int64_t fileSize = 0;
-    if (!CheckSource(fileName, path, freeImage, fileSize))
+    if (s.Decode == nullptr) {
+        SetFileStatus(TFileErrorCode::feCorrupt, "the load was already finished");
         return false;
-    const bool ok = LoadIsolated(fileName, sink, freeImage, limits, fileSize);
+    }
+    const bool ok = s.Decode->Finish(sink);
+    s.Decode.reset();
     if (!ok)
         sink.Clear();
     return ok;
+}
+
+bool LoadBitmapFile(const std::string& fileName, TBitmap& bitmap, TLoadPath path,
+                    const TLoadLimits& limits)
+{
+    return TBitmapLoad(fileName, path, limits).Finish(bitmap);
 }
 
 }  // namespace lumivex

@@ -7,6 +7,7 @@
 // legitimate huge file is never cut off. The float rows come back through shared memory.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "core/BmpHdr.h"
@@ -56,6 +57,27 @@ struct TFileDetails {
 bool LoadImageFile(const std::string& fileName, TBmpHdr* image, TImageInfo& info,
                    TLoadPath path = TLoadPath::lpAuto, const TLoadLimits& limits = {},
                    TFileDetails* details = nullptr);
+
+/// A 24-bit load as LoadBitmapFile makes it, started at construction and finished by Finish:
+/// the child process decodes in the meantime, so a merge can decode its next photograph on the
+/// other core while it takes this one over. Progress and the time limits are counted by Finish,
+/// on the calling thread. A load that is never finished is stopped when destroyed.
+class TBitmapLoad {
+public:
+    explicit TBitmapLoad(const std::string& fileName, TLoadPath path = TLoadPath::lpAuto,
+                         const TLoadLimits& limits = {});
+    ~TBitmapLoad();
+    TBitmapLoad(const TBitmapLoad&) = delete;
+    TBitmapLoad& operator=(const TBitmapLoad&) = delete;
+
+    /// Hands the bitmap over (once); on failure it is empty and LastFileStatus() names the
+    /// reason.
+    bool Finish(TBitmap& bitmap);
+
+private:
+    struct TState;
+    std::unique_ptr<TState> m_state;
+};
 
 /// Loads a file as a 24-bit bitmap, top row first, as the exposure merge takes its photographs:
 /// 8-bit colour scan lines are copied as they are, any other kind of file goes through the float

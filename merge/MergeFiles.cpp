@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <memory>
 #include <utility>
 
 #include "io/FileStatus.h"
@@ -15,6 +16,11 @@ std::string SizeText(std::int32_t width, std::int32_t height)
 }
 
 }  // namespace
+
+TLoadPath MergeLoadPath(const std::string& fileName, TLoadPath path)
+{
+    return IsMergeJpegName(fileName) ? TLoadPath::lpPlatform : path;
+}
 
 bool IsMergeJpegName(const std::string& fileName)
 {
@@ -32,19 +38,27 @@ bool LoadMergeSource(const std::string& fileName, TBitmap& bitmap, TLoadPath pat
 {
     // The loader hands 8-bit photographs over as the bitmap itself; other files are rounded to
     // bytes on the way, so no float copy of a photograph is ever held beside the list.
-    return LoadBitmapFile(fileName, bitmap,
-                          IsMergeJpegName(fileName) ? TLoadPath::lpPlatform : path);
+    return LoadBitmapFile(fileName, bitmap, MergeLoadPath(fileName, path));
 }
 
 bool AddMergeFiles(TBmpList& list, const std::vector<std::string>& files, TLoadPath path,
                    std::size_t& failed, const std::function<void(std::size_t index)>& onFile)
 {
+    const auto start = [&](std::size_t i) {
+        return std::make_unique<TBitmapLoad>(files[i], MergeLoadPath(files[i], path));
+    };
+    std::unique_ptr<TBitmapLoad> next = files.empty() ? nullptr : start(0);
     for (std::size_t i = 0; i < files.size(); ++i) {
         if (onFile)
             onFile(i);
         failed = i;
+        const std::unique_ptr<TBitmapLoad> current = std::move(next);
+        // The next photograph decodes in its own process on the other core while this one is
+        // taken over and added; a stop here stops that decode too.
+        if (i + 1 < files.size())
+            next = start(i + 1);
         TBitmap bitmap;
-        if (!LoadMergeSource(files[i], bitmap, path))
+        if (!current->Finish(bitmap))
             return false;
         const std::int32_t before = list.Count();
         const std::int32_t width = bitmap.Width();

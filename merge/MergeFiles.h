@@ -19,6 +19,9 @@ namespace lumivex {
 /// True when the extension is .jpg in any case (camera files are often PHOTO.JPG).
 bool IsMergeJpegName(const std::string& fileName);
 
+/// The load path for a merge source: the platform's JPEG decoder for .jpg names, else path.
+TLoadPath MergeLoadPath(const std::string& fileName, TLoadPath path);
+
 /// Loads one source into a 24-bit bitmap: each channel clipped to 0..1, times 255, rounded half
 /// to even; alpha is dropped. path chooses the bridge for files that are not .jpg. On failure
 /// the bitmap is empty and LastFileStatus() says why.

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -155,6 +157,54 @@ TEST(AddMergeFiles, RefusesAnotherSizeOrABadFrameAndNamesIt)
                               TLoadPath::lpAuto, failed));
     EXPECT_EQ(good.Count(), 2);
     EXPECT_EQ(LastFileStatus().Code, TFileErrorCode::feNone);
+}
+
+// No decoder process outlives its load: this test program has no other children.
+bool NoChildLeft()
+{
+    errno = 0;
+    return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
+}
+
+TEST(TBitmapLoad, DecodesWhileTheCallerWaitsAndStopsWhatIsNotFinished)
+{
+    const std::string a = Bracket("courtyard_3ev", "courtyard_ev-2.jpg");
+    const std::string b = Bracket("courtyard_3ev", "courtyard_ev+0.jpg");
+    TBitmap expectedA;
+    TBitmap expectedB;
+    ASSERT_TRUE(LoadMergeSource(a, expectedA));
+    ASSERT_TRUE(LoadMergeSource(b, expectedB));
+    {
+        // Two decodes at once, finished in the other order.
+        TBitmapLoad first(a, TLoadPath::lpPlatform);
+        TBitmapLoad second(b, TLoadPath::lpPlatform);
+        TBitmap got;
+        ASSERT_TRUE(second.Finish(got)) << LastFileStatus().Message;
+        EXPECT_TRUE(SameBytes(got, expectedB));
+        ASSERT_TRUE(first.Finish(got)) << LastFileStatus().Message;
+        EXPECT_TRUE(SameBytes(got, expectedA));
+        EXPECT_FALSE(first.Finish(got));  // once only
+        EXPECT_TRUE(got.IsEmpty());
+    }
+    EXPECT_TRUE(NoChildLeft());
+    {
+        TBitmapLoad abandoned(a);  // never finished: its child is stopped
+    }
+    EXPECT_TRUE(NoChildLeft());
+    // A file that cannot be read fails at Finish, with its reason, however long after.
+    TBitmapLoad missing("/nonexistent/photo.jpg");
+    ClearFileStatus();
+    TBitmap got;
+    EXPECT_FALSE(missing.Finish(got));
+    EXPECT_EQ(LastFileStatus().Code, TFileErrorCode::feCannotOpen);
+
+    // A merge that stops at a bad frame stops the decode of the frame after it.
+    TBmpList list;
+    std::size_t failed = 0;
+    EXPECT_FALSE(AddMergeFiles(list, {a, TestDataPath("bad/random_bytes.jpg"), b},
+                               TLoadPath::lpAuto, failed));
+    EXPECT_EQ(failed, 1u);
+    EXPECT_TRUE(NoChildLeft());
 }
 
 }  // namespace lumivex
