@@ -220,8 +220,9 @@ TLevelsLanes LevelsLanes(const TLevels (&l)[3])
 }
 
 // LevelsValue lane by lane.
-__attribute__((target_clones("avx2", "default"))) void LevelsRow(TColorHdr* row, std::size_t count,
-                                                                 const TLevelsLanes& l)
+template <bool Fma>
+[[gnu::always_inline]] inline void LevelsRowOf(TColorHdr* row, std::size_t count,
+                                               const TLevelsLanes& l)
 {
     const TVecD inLow = Widen(l.InLow);
     const TVecD outLow = Widen(l.OutLow);
@@ -232,10 +233,31 @@ __attribute__((target_clones("avx2", "default"))) void LevelsRow(TColorHdr* row,
             const TMask below = ~(v > l.InLow);
             const TMask above = v >= l.InHigh;
             const TVec base = Narrow((Widen(v) - inLow) / in);
-            const TVec p = PowerHdrLanes(base, l.E, ColourLanes & ~below & ~above);
+            const TVec p = PowerHdrLanes<Fma>(base, l.E, ColourLanes & ~below & ~above);
             const TVec mid = Narrow(outLow + out * Widen(p));
             return Select(below, l.OutLow, Select(above, l.OutHigh, mid));
         });
+}
+
+__attribute__((target("avx2,fma"))) void LevelsRowFma(TColorHdr* row, std::size_t count,
+                                                      const TLevelsLanes& l)
+{
+    LevelsRowOf<true>(row, count, l);
+}
+
+__attribute__((target_clones("avx2", "default"))) void LevelsRowPlain(TColorHdr* row,
+                                                                      std::size_t count,
+                                                                      const TLevelsLanes& l)
+{
+    LevelsRowOf<false>(row, count, l);
+}
+
+void LevelsRow(TColorHdr* row, std::size_t count, const TLevelsLanes& l)
+{
+    if (FmaLanes())
+        LevelsRowFma(row, count, l);
+    else
+        LevelsRowPlain(row, count, l);
 }
 
 }  // namespace

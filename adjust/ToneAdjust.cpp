@@ -49,26 +49,69 @@ __attribute__((target_clones("avx2", "default"))) void ContrastRow(TColorHdr* ro
         });
 }
 
-__attribute__((target_clones("avx2", "default"))) void GammaRow(TColorHdr* row, std::size_t count,
-                                                                const TChannelValues& reciprocal)
+template <bool Fma>
+[[gnu::always_inline]] inline void GammaRowOf(TColorHdr* row, std::size_t count,
+                                              const TChannelValues& reciprocal)
 {
     MapColourValues(
         row, count, [&](TVec v, int phase) __attribute__((always_inline)) {
-            return PowerHdrLanes(v, reciprocal.Phase[phase], AllLanes);
+            return PowerHdrLanes<Fma>(v, reciprocal.Phase[phase], AllLanes);
         });
 }
 
-__attribute__((target_clones("avx2", "default"))) void SCurveRow(TColorHdr* row, std::size_t count,
-                                                                 const TChannelValues& power)
+__attribute__((target("avx2,fma"))) void GammaRowFma(TColorHdr* row, std::size_t count,
+                                                     const TChannelValues& reciprocal)
+{
+    GammaRowOf<true>(row, count, reciprocal);
+}
+
+__attribute__((target_clones("avx2", "default"))) void GammaRowPlain(
+    TColorHdr* row, std::size_t count, const TChannelValues& reciprocal)
+{
+    GammaRowOf<false>(row, count, reciprocal);
+}
+
+void GammaRow(TColorHdr* row, std::size_t count, const TChannelValues& reciprocal)
+{
+    if (FmaLanes())
+        GammaRowFma(row, count, reciprocal);
+    else
+        GammaRowPlain(row, count, reciprocal);
+}
+
+template <bool Fma>
+[[gnu::always_inline]] inline void SCurveRowOf(TColorHdr* row, std::size_t count,
+                                               const TChannelValues& power)
 {
     MapColourValues(
         row, count, [&](TVec v, int phase) __attribute__((always_inline)) {
             const TVecD x = Widen(v);
             const TMask low = ~(v > 0.5f);
             const TVec base = Select(low, Narrow(2.0 * x), Narrow(2.0 * (1.0 - x)));
-            const TVecD p = Widen(PowerHdrLanes(base, power.Phase[phase], AllLanes));
+            const TVecD p = Widen(PowerHdrLanes<Fma>(base, power.Phase[phase], AllLanes));
             return Select(low, Narrow(p / 2.0), Narrow(1.0 - p / 2.0));
         });
+}
+
+__attribute__((target("avx2,fma"))) void SCurveRowFma(TColorHdr* row, std::size_t count,
+                                                      const TChannelValues& power)
+{
+    SCurveRowOf<true>(row, count, power);
+}
+
+__attribute__((target_clones("avx2", "default"))) void SCurveRowPlain(TColorHdr* row,
+                                                                      std::size_t count,
+                                                                      const TChannelValues& power)
+{
+    SCurveRowOf<false>(row, count, power);
+}
+
+void SCurveRow(TColorHdr* row, std::size_t count, const TChannelValues& power)
+{
+    if (FmaLanes())
+        SCurveRowFma(row, count, power);
+    else
+        SCurveRowPlain(row, count, power);
 }
 
 __attribute__((target_clones("avx2", "default"))) void LevelsLinearRow(TColorHdr* row,
@@ -92,10 +135,10 @@ __attribute__((target_clones("avx2", "default"))) void LevelsLinearRow(TColorHdr
         });
 }
 
-__attribute__((target_clones("avx2", "default"))) void LevelsCurveRow(TColorHdr* row,
-                                                                      std::size_t count, float low,
-                                                                      float high, float pivot,
-                                                                      float l, float h, float e)
+template <bool Fma>
+[[gnu::always_inline]] inline void LevelsCurveRowOf(TColorHdr* row, std::size_t count, float low,
+                                                    float high, float pivot, float l, float h,
+                                                    float e)
 {
     const double lo = low;
     const double hi = high;
@@ -109,9 +152,34 @@ __attribute__((target_clones("avx2", "default"))) void LevelsCurveRow(TColorHdr*
             const TMask inside = (v >= low) & (v <= high);
             const TMask first = (v <= pivot) & lowSegment;
             const TVec base = Select(first, Narrow((x - lo) / dl), Narrow((hi - x) / dh));
-            const TVecD p = Widen(PowerHdrLanes(base, ev, inside));
+            const TVecD p = Widen(PowerHdrLanes<Fma>(base, ev, inside));
             return Select(inside, Select(first, Narrow(lo + dl * p), Narrow(hi - dh * p)), v);
         });
+}
+
+__attribute__((target("avx2,fma"))) void LevelsCurveRowFma(TColorHdr* row, std::size_t count,
+                                                           float low, float high, float pivot,
+                                                           float l, float h, float e)
+{
+    LevelsCurveRowOf<true>(row, count, low, high, pivot, l, h, e);
+}
+
+__attribute__((target_clones("avx2", "default"))) void LevelsCurveRowPlain(TColorHdr* row,
+                                                                           std::size_t count,
+                                                                           float low, float high,
+                                                                           float pivot, float l,
+                                                                           float h, float e)
+{
+    LevelsCurveRowOf<false>(row, count, low, high, pivot, l, h, e);
+}
+
+void LevelsCurveRow(TColorHdr* row, std::size_t count, float low, float high, float pivot, float l,
+                    float h, float e)
+{
+    if (FmaLanes())
+        LevelsCurveRowFma(row, count, low, high, pivot, l, h, e);
+    else
+        LevelsCurveRowPlain(row, count, low, high, pivot, l, h, e);
 }
 
 bool InUnitRange(float v) { return v >= 0.0f && v <= 1.0f; }

@@ -42,6 +42,7 @@ enum class TToneCurve : std::uint8_t { tcLinear, tcGamma, tcReinhard, tcFilmic }
 
 // The curves of the table above on whole pixels; each lane computes exactly what the scalar
 // curve computes for its channel.
+template <bool Fma>
 [[gnu::always_inline]] inline TVec ReinhardLanes(TVec x)
 {
     const TMask positive = x > 0.0f;
@@ -50,7 +51,7 @@ enum class TToneCurve : std::uint8_t { tcLinear, tcGamma, tcReinhard, tcFilmic }
     const TVecD dx = Widen(Select(compute, x, Splat(1.0f)));
     const TVecD u = dx / (static_cast<double>(ReinhardKey) + dx);
     const TVec p =
-        PowerLanes(u, SplatD(static_cast<double>(GammaExponent)), Convert<TPixMaskD>(compute));
+        PowerLanes<Fma>(u, SplatD(static_cast<double>(GammaExponent)), Convert<TPixMaskD>(compute));
     const TVec curved = Select(infinite, Splat(1.0f), p);
     return Select(positive, curved, Splat(0.0f));
 }
@@ -64,21 +65,22 @@ enum class TToneCurve : std::uint8_t { tcLinear, tcGamma, tcReinhard, tcFilmic }
     return Select(Narrow(y) == __builtin_huge_valf(), Splat(1.0f), curved);
 }
 
-__attribute__((target_clones("avx2", "default"))) void ToneMapRow(TColorHdr* row, std::size_t count,
-                                                                  TToneCurve curve, float k)
+template <bool Fma>
+[[gnu::always_inline]] inline void ToneMapRowOf(TColorHdr* row, std::size_t count, TToneCurve curve,
+                                                float k)
 {
     const TVec kv = Splat(k);
     switch (curve) {
         case TToneCurve::tcGamma:
             MapColourValues(
                 row, count, [kv](TVec v, int) __attribute__((always_inline)) {
-                    return ClampLanes(PowerHdrLanes(kv * v, Splat(GammaExponent), AllLanes));
+                    return ClampLanes(PowerHdrLanes<Fma>(kv * v, Splat(GammaExponent), AllLanes));
                 });
             break;
         case TToneCurve::tcReinhard:
             MapColourValues(
                 row, count, [kv](TVec v, int) __attribute__((always_inline)) {
-                    return ClampLanes(ReinhardLanes(kv * v));
+                    return ClampLanes(ReinhardLanes<Fma>(kv * v));
                 });
             break;
         case TToneCurve::tcFilmic:
@@ -93,6 +95,27 @@ __attribute__((target_clones("avx2", "default"))) void ToneMapRow(TColorHdr* row
                 count, [kv](TVec v) __attribute__((always_inline)) { return ClampLanes(kv * v); });
             break;
     }
+}
+
+__attribute__((target("avx2,fma"))) void ToneMapRowFma(TColorHdr* row, std::size_t count,
+                                                       TToneCurve curve, float k)
+{
+    ToneMapRowOf<true>(row, count, curve, k);
+}
+
+__attribute__((target_clones("avx2", "default"))) void ToneMapRowPlain(TColorHdr* row,
+                                                                       std::size_t count,
+                                                                       TToneCurve curve, float k)
+{
+    ToneMapRowOf<false>(row, count, curve, k);
+}
+
+void ToneMapRow(TColorHdr* row, std::size_t count, TToneCurve curve, float k)
+{
+    if (FmaLanes())
+        ToneMapRowFma(row, count, curve, k);
+    else
+        ToneMapRowPlain(row, count, curve, k);
 }
 
 __attribute__((target_clones("avx2", "default"))) void OffsetRow(TColorHdr* row, std::size_t count,

@@ -17,6 +17,7 @@
 #include "TestImages.h"
 #include "adjust/ColorAdjust.h"
 #include "adjust/HistogramHdr.h"
+#include "adjust/PowerLanes.h"
 #include "adjust/ToneAdjust.h"
 #include "adjust/ToneCurve.h"
 #include "core/BmpHdr.h"
@@ -496,6 +497,86 @@ TEST_F(AdjustReference, PowerEqualsTheScalarExpAndLogOnARandomSweep)
             EXPECT_EQ(PowerMismatches(source, gamma), 0)
                 << "gamma " << gamma << ", " << threads << " threads";
         }
+}
+
+// The table-driven log and exp of the FMA kernels, and the plain ones, where they could go wrong:
+// both sides of every log cell edge in every binade step, exact powers of two, the neighbours of
+// 1, the smallest and largest floats, and exponents far from the gamma curve's, whose t nears
+// +-87 or lands on the exp table's steps.
+TEST_F(AdjustReference, PowerEqualsTheScalarExpAndLogAtTableEdgesAndFarExponents)
+{
+    std::vector<float> bases;
+    for (int k = -149; k <= 127; ++k)
+        bases.push_back(std::ldexp(1.0f, k));
+    for (int cell = 0; cell <= 128; ++cell) {
+        // The cells are the top seven mantissa bits of x - 0.6855 in double bits.
+        const auto edge = static_cast<float>(
+            std::bit_cast<double>(0x3fe5f00000000000 + (std::int64_t{cell} << 45)));
+        for (const int k : {-140, -100, -60, -20, -3, 0, 1, 5, 40, 90, 126}) {
+            const auto bits = std::bit_cast<std::uint32_t>(std::ldexp(edge, k));
+            for (std::uint32_t step = 0; step < 5; ++step)
+                bases.push_back(std::bit_cast<float>(bits + step - 2u));
+        }
+    }
+    for (std::uint32_t step = 0; step < 64; ++step) {
+        bases.push_back(std::bit_cast<float>(std::bit_cast<std::uint32_t>(1.0f) + step));
+        bases.push_back(std::bit_cast<float>(std::bit_cast<std::uint32_t>(1.0f) - step));
+    }
+    for (const float v : {std::numeric_limits<float>::denorm_min(),
+                          std::numeric_limits<float>::min(), std::numeric_limits<float>::max(),
+                          std::numeric_limits<float>::infinity(), 0.5f, 2.0f, 0.1f, 10.0f})
+        bases.push_back(v);
+    TBmpHdr source;
+    const int width = 512;
+    source.SetSize(width, static_cast<int>((bases.size() + 3 * width - 1) / (3 * width)),
+                   GrayHdr(1.0f, 1.0f));
+    for (std::size_t i = 0; i < bases.size(); ++i) {
+        TColorHdr& p = source.Pixels[i / 3 / width][i / 3 % width];
+        (i % 3 == 0 ? p.B : i % 3 == 1 ? p.G : p.R) = bases[i];
+    }
+    for (const bool fma : {true, false}) {
+        detail::AllowFmaLanes = fma;
+        for (const float exponent : {0.4545f, 1e-4f, 0.01f, 0.3f, 0.999f, 1.001f, 2.0f, 7.5f, 40.0f,
+                                     150.0f, 1000.0f, 1e5f, -0.5f, -7.0f, -60.0f, -1000.0f}) {
+            // GammaHdr raises to 1 / gamma, rounded to float: find the gamma that gives exponent.
+            const auto gamma = static_cast<float>(1.0 / exponent);
+            const auto e = static_cast<float>(1.0 / gamma);
+            TBmpHdr image;
+            image.Assign(&source);
+            GammaHdr(&image, MaxRectHdr, gamma, gamma, gamma);
+            std::int64_t wrong = 0;
+            for (std::size_t y = 0; y < source.Pixels.size(); ++y)
+                for (std::size_t x = 0; x < source.Pixels[y].size(); ++x) {
+                    const TColorHdr& s = source.Pixels[y][x];
+                    const TColorHdr& g = image.Pixels[y][x];
+                    wrong += !SameBits(g.B, RefPower(s.B, e)) + !SameBits(g.G, RefPower(s.G, e)) +
+                             !SameBits(g.R, RefPower(s.R, e));
+                }
+            EXPECT_EQ(wrong, 0) << "exponent " << e << (fma ? ", FMA kernels" : ", plain kernels");
+        }
+    }
+    detail::AllowFmaLanes = true;
+}
+
+// The plain kernels, which processors without FMA run, on the random sweep.
+TEST_F(AdjustReference, PlainPowerEqualsTheScalarExpAndLogOnARandomSweep)
+{
+    std::mt19937 gen(4321u);
+    TBmpHdr source;
+    source.SetSize(1024, 64, GrayHdr(1.0f, 1.0f));
+    for (auto& row : source.Pixels)
+        for (TColorHdr& p : row) {
+            auto value = [&]() {
+                const auto u = static_cast<std::uint32_t>(gen());
+                return (u & 1u) != 0u ? std::bit_cast<float>((u >> 1) % 0x7F800000u)
+                                      : 2.0f * static_cast<float>(u >> 8) / 16777216.0f;
+            };
+            p = TColorHdr{value(), value(), value(), 1.0f};
+        }
+    detail::AllowFmaLanes = false;
+    for (const float gamma : {2.2f, 0.04f, 25.0f})
+        EXPECT_EQ(PowerMismatches(source, gamma), 0) << "gamma " << gamma;
+    detail::AllowFmaLanes = true;
 }
 
 // Every positive float; about a minute per exponent on two cores. Run by hand with
