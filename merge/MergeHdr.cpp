@@ -4,8 +4,10 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 #include <utility>
 
+#include "adjust/PowerLanes.h"
 #include "core/Parallel.h"
 #include "core/Progress.h"
 
@@ -96,13 +98,55 @@ inline float AddTerm(float sum, double term)
     return static_cast<float>(static_cast<double>(sum) + term);
 }
 
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+// (float) std::exp(t[i]) for each argument: sixteen at a time in vector lanes where the lane's
+// rounding to float is certain, through std::exp where it is not (adjust/PowerLanes.h says
+// why the two agree). The merge's exponents are its only costly arithmetic.
+__attribute__((target_clones("avx2", "default"))) void ExpToFloats(const double* t, float* out,
+                                                                   std::size_t count)
+{
+    using namespace detail;
+    std::size_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        TVecD v;
+        std::memcpy(&v, t + i, sizeof v);
+        // Arguments out of the polynomial's range (NaN included) become 0 there and are then
+        // taken from std::exp.
+        const TMaskD inRange = (v < 87.0) & (v > -87.0);
+        const TVecD y = ExpLanes(Select(inRange, v, SplatD(0.0)));
+        TVec f = Narrow(y);
+        const TMaskD slow = ~SafeLanes(v, y);
+        std::int64_t any = 0;
+        for (int c = 0; c < 16; ++c)
+            any |= slow[c];
+        if (any != 0) [[unlikely]] {
+            for (int c = 0; c < 16; ++c)
+                if (slow[c] != 0)
+                    f.Set(c, static_cast<float>(std::exp(t[i + static_cast<std::size_t>(c)])));
+        }
+        std::memcpy(out + i, &f, sizeof f);
+    }
+    for (; i < count; ++i)
+        out[i] = static_cast<float>(std::exp(t[i]));
+}
+
+// Scratch of one band: the exponents of a row's B, G, R values and their results.
+struct TRowScratch {
+    std::vector<double> Exponents;
+    std::vector<float> Values;
+};
+
 // One output row; the sums of a pixel are taken over the entries in list order.
 void MergeRow(TMergeMode mode, const std::vector<const std::uint8_t*>& rows,
               const std::vector<TEntryTables>& tables, float total, TColorHdr* out,
-              std::size_t width)
+              std::size_t width, TRowScratch& scratch)
 {
     const std::size_t n = rows.size();
     const double divisor = total;
+    scratch.Exponents.resize(3 * width);
+    scratch.Values.resize(3 * width);
+    double* exponent = scratch.Exponents.data();
     for (std::size_t x = 0; x < width; ++x) {
         const std::size_t at = 3 * x;
         float sumB = 0.0f;
@@ -122,10 +166,9 @@ void MergeRow(TMergeMode mode, const std::vector<const std::uint8_t*>& rows,
                 sumR = AddTerm(sumR, t.Term[p[2]]);
                 weightR = AddTerm(weightR, t.Weight[p[2]]);
             }
-            out[x] =
-                TColorHdr{static_cast<float>(std::exp(static_cast<double>(sumB) / weightB)),
-                          static_cast<float>(std::exp(static_cast<double>(sumG) / weightG)),
-                          static_cast<float>(std::exp(static_cast<double>(sumR) / weightR)), 1.0f};
+            exponent[at] = static_cast<double>(sumB) / weightB;
+            exponent[at + 1] = static_cast<double>(sumG) / weightG;
+            exponent[at + 2] = static_cast<double>(sumR) / weightR;
             continue;
         }
         for (std::size_t i = 0; i < n; ++i) {
@@ -140,11 +183,17 @@ void MergeRow(TMergeMode mode, const std::vector<const std::uint8_t*>& rows,
                 TColorHdr{static_cast<float>(sumB / divisor), static_cast<float>(sumG / divisor),
                           static_cast<float>(sumR / divisor), 1.0f};
         } else {
-            out[x] = TColorHdr{static_cast<float>(std::exp(sumB / divisor)),
-                               static_cast<float>(std::exp(sumG / divisor)),
-                               static_cast<float>(std::exp(sumR / divisor)), 1.0f};
+            exponent[at] = sumB / divisor;
+            exponent[at + 1] = sumG / divisor;
+            exponent[at + 2] = sumR / divisor;
         }
     }
+    if (mode == TMergeMode::mmAverage)
+        return;
+    const float* v = scratch.Values.data();
+    ExpToFloats(exponent, scratch.Values.data(), 3 * width);
+    for (std::size_t x = 0; x < width; ++x, v += 3)
+        out[x] = TColorHdr{v[0], v[1], v[2], 1.0f};
 }
 
 bool IsMergeMode(TMergeMode mode)
@@ -241,6 +290,7 @@ void TBmpList::Merge(TBmpHdr* dest) const
         height, BandCount(height, minRows), [](int, std::int64_t, std::int64_t) {},
         [&](int, std::int64_t first, std::int64_t last, TStepGate& gate) {
             std::vector<const std::uint8_t*> rows(m_entries.size());
+            TRowScratch scratch;
             for (std::int64_t y = first; y < last; ++y) {
                 if (!gate.Step())
                     return;
@@ -248,7 +298,7 @@ void TBmpList::Merge(TBmpHdr* dest) const
                 for (std::size_t i = 0; i < m_entries.size(); ++i)
                     rows[i] = m_entries[i].Bitmap.ScanLine(row);
                 MergeRow(Mode, rows, tables, total,
-                         dest->Pixels[static_cast<std::size_t>(y)].data(), w);
+                         dest->Pixels[static_cast<std::size_t>(y)].data(), w, scratch);
             }
         });
 }
