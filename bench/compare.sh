@@ -88,10 +88,13 @@ ninja -C "$BUILD" -j2 adjust_bench core_bench filters_bench geometry_bench io_be
     lumivex-cli >/dev/null
 
 WORK=$(mktemp -d /dev/shm/lumivex-compare.XXXXXX 2>/dev/null || mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
 ROWS=$WORK/rows.tsv  # mem|cli, operation, threads, who, median, min, max, cpu ms, peak MB, note
 : >"$ROWS"
-export OPENCV_IO_ENABLE_OPENEXR=1 QT_QPA_PLATFORM=offscreen
+# The rows outlive a run that stops half-way: BUILD/compare-rows.tsv.
+trap 'cp "$ROWS" "$BUILD/compare-rows.tsv" 2>/dev/null; rm -rf "$WORK"' EXIT
+# Debian's ImageMagick policy caps its pixel cache at 256 MiB: a bigger image (the 150% resizes)
+# goes to its disk cache, which then lives in /dev/shm like every other file here.
+export OPENCV_IO_ENABLE_OPENEXR=1 QT_QPA_PLATFORM=offscreen MAGICK_TEMPORARY_PATH=$WORK
 started=$(date +%s)
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 
@@ -597,7 +600,9 @@ cli_row() {
             args+=(-n "$name" "$command")
             echo "$name $((rss / 1024))" >>"$WORK/rss.txt"
         else
-            status=$(grep -v '^Command exited' "$WORK/cmd.log" | tail -1 | tr '\t' ' ' | cut -c1-70)
+            # A command killed by a signal may leave nothing in the log.
+            status=$({ grep -v '^Command exited' "$WORK/cmd.log" || true; } | tail -1 | tr '\t' ' ' |
+                cut -c1-70)
             printf 'cli\t%s\t%s\t%s\t\t\t\t\t\tfailed: %s\n' "$op" "$n" "$name" "${status:-no output}" \
                 >>"$ROWS"
         fi
