@@ -8,7 +8,8 @@
 # Knobs: RUNS=3 (in-memory repetitions), CLI_RUNS=3 (hyperfine runs), THREADS="1 2" (in-memory
 # rows), CLI_THREADS=2 (command-line rows; "1 2" doubles their time), SLOW_MS=5000 (a peer whose
 # first run takes longer is not repeated: that one run is its figure; ours always repeats).
-# The full run takes about 40 minutes on 2 cores and needs about 6 GB of memory and 3 GB in
+# The full run takes over an hour on 2 cores (40 minutes reach the 150% resizes) and needs about
+# 6 GB of memory and 3 GB in
 # /dev/shm. Not part of CI: it installs packages.
 #
 # Two halves, one table:
