@@ -119,6 +119,30 @@ std::string FreeImageVersion()
     return api != nullptr ? std::string(api->GetVersion()) : std::string();
 }
 
+void SetExrDecoderThreads(int threads)
+{
+    if (FreeImageApi() == nullptr)
+        return;
+    // The OpenEXR libraries FreeImage builds are linked against, and the mangled name of
+    // Imf::setGlobalThreadCount(int) in each one's versioned namespace.
+    static constexpr const char* Libraries[][2] = {
+        {"libOpenEXR-3_1.so.30", "_ZN7Imf_3_120setGlobalThreadCountEi"},
+        {"libOpenEXR-3_2.so.31", "_ZN7Imf_3_220setGlobalThreadCountEi"},
+        {"libOpenEXR-3_3.so.32", "_ZN7Imf_3_320setGlobalThreadCountEi"},
+        {"libIlmImf-2_5.so.25", "_ZN7Imf_2_520setGlobalThreadCountEi"},
+    };
+    for (const auto& [library, symbol] : Libraries) {
+        void* exr = ::dlopen(library, RTLD_NOW | RTLD_NOLOAD);
+        if (exr == nullptr)
+            continue;
+        void (*setThreads)(int) = nullptr;
+        if (Bind(exr, setThreads, symbol))
+            setThreads(threads > 1 ? threads : 0);
+        ::dlclose(exr);
+        return;
+    }
+}
+
 std::string FreeImageMessage() { return t_message; }
 
 void ClearFreeImageMessage() { t_message.clear(); }

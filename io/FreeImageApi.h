@@ -96,6 +96,12 @@ void SetFreeImageLibraryName(const std::string& name);
 /// The library's version text, or empty when it is not loaded.
 std::string FreeImageVersion();
 
+/// Lets the OpenEXR library under FreeImage decode blocks of lines on a pool of `threads`
+/// threads (1 or less: on the calling thread only), which it otherwise does not. The result does
+/// not depend on it. Only a decoder process calls this: a pool's threads would not survive a
+/// fork. Nothing happens without FreeImage or with an OpenEXR library it does not know.
+void SetExrDecoderThreads(int threads);
+
 /// The last message FreeImage reported on this thread since ClearFreeImageMessage.
 std::string FreeImageMessage();
 void ClearFreeImageMessage();

@@ -27,6 +27,7 @@
 #include "core/Parallel.h"
 #include "core/Progress.h"
 #include "io/FileStatus.h"
+#include "io/FreeImageApi.h"
 #include "io/PlatformHdr.h"
 
 namespace lumivex {
@@ -301,6 +302,8 @@ public:
 
     bool DecodeFreeImage(const std::string& fileName)
     {
+        // An EXR decodes its blocks of lines on as many cores as the editor uses.
+        SetExrDecoderThreads(ThreadCount());
         TBmpFree free;
         if (!free.LoadFromFile(fileName, 0, [this](int w, int h) { return OnHeader(w, h); }))
             return LastFileStatus().Code != TFileErrorCode::feTooLarge && IsBmpFile(fileName) &&
