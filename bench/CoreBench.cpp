@@ -56,34 +56,33 @@ void BM_GetMinMax(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * image.GetDataSize());
 }
 
-void BM_Normalize(benchmark::State& state)
+// Runs op on a fresh copy of source in every iteration; making the copy is not timed.
+template <typename TOp>
+void RunOnCopies(benchmark::State& state, const TBmpHdr& source, TOp op)
 {
-    TBmpHdr source;
-    Configure(state, source);
     TBmpHdr image;
     for (auto _ : state) {
         state.PauseTiming();
         image.Assign(&source);
         state.ResumeTiming();
-        image.Normalize(MaxRectHdr);
+        op(image);
         benchmark::DoNotOptimize(image.Pixels.data());
     }
     state.SetBytesProcessed(state.iterations() * source.GetDataSize());
+}
+
+void BM_Normalize(benchmark::State& state)
+{
+    TBmpHdr source;
+    Configure(state, source);
+    RunOnCopies(state, source, [](TBmpHdr& image) { image.Normalize(MaxRectHdr); });
 }
 
 void BM_NormalizeChannels(benchmark::State& state)
 {
     TBmpHdr source;
     Configure(state, source);
-    TBmpHdr image;
-    for (auto _ : state) {
-        state.PauseTiming();
-        image.Assign(&source);
-        state.ResumeTiming();
-        image.NormalizeChannels(MaxRectHdr);
-        benchmark::DoNotOptimize(image.Pixels.data());
-    }
-    state.SetBytesProcessed(state.iterations() * source.GetDataSize());
+    RunOnCopies(state, source, [](TBmpHdr& image) { image.NormalizeChannels(MaxRectHdr); });
 }
 
 void BM_ShiftToPositive(benchmark::State& state)
@@ -91,15 +90,7 @@ void BM_ShiftToPositive(benchmark::State& state)
     TBmpHdr source;
     Configure(state, source);
     source.Pixels[0][0].G = -0.5f;  // a positive image would only be searched, never shifted
-    TBmpHdr image;
-    for (auto _ : state) {
-        state.PauseTiming();
-        image.Assign(&source);
-        state.ResumeTiming();
-        image.ShiftToPositive(MaxRectHdr);
-        benchmark::DoNotOptimize(image.Pixels.data());
-    }
-    state.SetBytesProcessed(state.iterations() * source.GetDataSize());
+    RunOnCopies(state, source, [](TBmpHdr& image) { image.ShiftToPositive(MaxRectHdr); });
 }
 
 // Arguments: width, height, threads. Wall time, because the bands run on other threads, and the

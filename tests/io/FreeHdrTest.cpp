@@ -798,9 +798,8 @@ TEST(LoadImageFile, ReadsTrickyFilesOfTheLargestSidesAndOddLayouts)
     }
 }
 
-// Every file that must load: an isolated and an in-process decode give the same bits and the
-// same info, on every path that can read the file.
-TEST(LoadImageFile, IsolatedAndInProcessLoadsAreIdentical)
+// Every picture of the folders that must load, in name order.
+std::vector<std::string> EveryImageFile()
 {
     std::vector<std::string> files;
     for (const char* folder : {"probe", "ldr", "hdr", "tricky"})
@@ -808,6 +807,14 @@ TEST(LoadImageFile, IsolatedAndInProcessLoadsAreIdentical)
             if (entry.path().extension() != ".txt")
                 files.push_back(entry.path().string());
     std::sort(files.begin(), files.end());
+    return files;
+}
+
+// Every file that must load: an isolated and an in-process decode give the same bits and the
+// same info, on every path that can read the file.
+TEST(LoadImageFile, IsolatedAndInProcessLoadsAreIdentical)
+{
+    const std::vector<std::string> files = EveryImageFile();
     ASSERT_GT(files.size(), 70u);
     int loadedCount = 0;
     for (const std::string& file : files) {
@@ -844,12 +851,7 @@ TEST(LoadImageFile, IsolatedAndInProcessLoadsAreIdentical)
 // come back (read from the child, copied by it, or decoded in this process), on every file.
 TEST(LoadBitmapFile, GivesTheLoadedImageRoundedToBytesOnEveryFileAndPath)
 {
-    std::vector<std::string> files;
-    for (const char* folder : {"probe", "ldr", "hdr", "tricky"})
-        for (const auto& entry : std::filesystem::directory_iterator(TestDataPath(folder)))
-            if (entry.path().extension() != ".txt")
-                files.push_back(entry.path().string());
-    std::sort(files.begin(), files.end());
+    const std::vector<std::string> files = EveryImageFile();
     int compared = 0;
     for (const std::string& file : files) {
         std::vector<TLoadPath> paths{TLoadPath::lpFreeImage};
