@@ -472,25 +472,30 @@ std::int64_t PowerMismatches(const TBmpHdr& source, float gamma)
     return wrong;
 }
 
+// Half of the values uniform over the bit patterns of positive floats, half uniform in 0..2.
+TBmpHdr RandomSweep(std::uint32_t seed, std::int32_t width, std::int32_t height)
+{
+    std::mt19937 gen(seed);
+    TBmpHdr source;
+    source.SetSize(width, height, GrayHdr(1.0f, 1.0f));
+    const auto value = [&]() {
+        const auto u = static_cast<std::uint32_t>(gen());
+        return (u & 1u) != 0u ? std::bit_cast<float>((u >> 1) % 0x7F800000u)
+                              : 2.0f * static_cast<float>(u >> 8) / 16777216.0f;
+    };
+    for (auto& row : source.Pixels)
+        for (TColorHdr& p : row)
+            p = TColorHdr{value(), value(), value(), 1.0f};
+    return source;
+}
+
 }  // namespace
 
 TEST_F(AdjustReference, PowerEqualsTheScalarExpAndLogOnARandomSweep)
 {
     // Bases from every exponent range and exponents the dialogs reach (gamma 0.04..25, and the
     // reciprocals that appear in levels and S-curve).
-    std::mt19937 gen(1234u);
-    TBmpHdr source;
-    source.SetSize(2048, 256, GrayHdr(1.0f, 1.0f));
-    for (auto& row : source.Pixels)
-        for (TColorHdr& p : row) {
-            // Half uniform over the bit patterns of positive floats, half uniform in 0..2.
-            auto value = [&]() {
-                const auto u = static_cast<std::uint32_t>(gen());
-                return (u & 1u) != 0u ? std::bit_cast<float>((u >> 1) % 0x7F800000u)
-                                      : 2.0f * static_cast<float>(u >> 8) / 16777216.0f;
-            };
-            p = TColorHdr{value(), value(), value(), 1.0f};
-        }
+    const TBmpHdr source = RandomSweep(1234u, 2048, 256);
     for (const float gamma : {2.2f, 0.04f, 25.0f, 0.5f, 1.0f / 0.4545f, 3.7f, 0.9999f})
         for (const int threads : {1, 2}) {
             SetThreadCount(threads);
@@ -560,18 +565,7 @@ TEST_F(AdjustReference, PowerEqualsTheScalarExpAndLogAtEdgesAndFarExponents)
 // The plain kernels, which processors without FMA run, on the random sweep.
 TEST_F(AdjustReference, PlainPowerEqualsTheScalarExpAndLogOnARandomSweep)
 {
-    std::mt19937 gen(4321u);
-    TBmpHdr source;
-    source.SetSize(1024, 64, GrayHdr(1.0f, 1.0f));
-    for (auto& row : source.Pixels)
-        for (TColorHdr& p : row) {
-            auto value = [&]() {
-                const auto u = static_cast<std::uint32_t>(gen());
-                return (u & 1u) != 0u ? std::bit_cast<float>((u >> 1) % 0x7F800000u)
-                                      : 2.0f * static_cast<float>(u >> 8) / 16777216.0f;
-            };
-            p = TColorHdr{value(), value(), value(), 1.0f};
-        }
+    const TBmpHdr source = RandomSweep(4321u, 1024, 64);
     detail::AllowFmaLanes = false;
     for (const float gamma : {2.2f, 0.04f, 25.0f})
         EXPECT_EQ(PowerMismatches(source, gamma), 0) << "gamma " << gamma;
