@@ -35,7 +35,7 @@ inline bool WriteFile(const std::string& name, const std::uint8_t* data, std::si
     std::FILE* f = std::fopen(name.c_str(), "wb");
     if (f == nullptr)
         return false;
-    const bool ok = std::fwrite(data, 1, size, f) == size;
+    const bool ok = size == 0 || std::fwrite(data, 1, size, f) == size;
     return std::fclose(f) == 0 && ok;
 }
 

@@ -51,9 +51,11 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "cannot read %s\n", file.c_str());
                 return 1;
             }
-            // A copy of its own, as libFuzzer gives, so a read past the end is caught.
+            // A copy of its own, as libFuzzer gives, so a read past the end is caught; like
+            // libFuzzer, never a null pointer, even for an empty input.
             const std::vector<std::uint8_t> data(bytes.begin(), bytes.end());
-            LLVMFuzzerTestOneInput(data.data(), data.size());
+            static const std::uint8_t none = 0;
+            LLVMFuzzerTestOneInput(data.empty() ? &none : data.data(), data.size());
             ++count;
         }
     }
