@@ -810,6 +810,15 @@ std::vector<std::string> EveryImageFile()
     return files;
 }
 
+// FreeImage reads every one of them; the platform path BMP and JPEG as well.
+std::vector<TLoadPath> PathsThatRead(const std::string& file)
+{
+    std::vector<TLoadPath> paths{TLoadPath::lpFreeImage};
+    if (file.ends_with(".bmp") || file.ends_with(".jpg"))
+        paths.push_back(TLoadPath::lpPlatform);
+    return paths;
+}
+
 // Every file that must load: an isolated and an in-process decode give the same bits and the
 // same info, on every path that can read the file.
 TEST(LoadImageFile, IsolatedAndInProcessLoadsAreIdentical)
@@ -818,10 +827,7 @@ TEST(LoadImageFile, IsolatedAndInProcessLoadsAreIdentical)
     ASSERT_GT(files.size(), 70u);
     int loadedCount = 0;
     for (const std::string& file : files) {
-        std::vector<TLoadPath> paths{TLoadPath::lpFreeImage};
-        if (file.ends_with(".bmp") || file.ends_with(".jpg"))
-            paths.push_back(TLoadPath::lpPlatform);
-        for (const TLoadPath path : paths) {
+        for (const TLoadPath path : PathsThatRead(file)) {
             const TLoaded isolated = LoadFile(file, path, true);
             const TLoaded inProcess = LoadFile(file, path, false);
             const std::string what =
@@ -854,10 +860,7 @@ TEST(LoadBitmapFile, GivesTheLoadedImageRoundedToBytesOnEveryFileAndPath)
     const std::vector<std::string> files = EveryImageFile();
     int compared = 0;
     for (const std::string& file : files) {
-        std::vector<TLoadPath> paths{TLoadPath::lpFreeImage};
-        if (file.ends_with(".bmp") || file.ends_with(".jpg"))
-            paths.push_back(TLoadPath::lpPlatform);
-        for (const TLoadPath path : paths) {
+        for (const TLoadPath path : PathsThatRead(file)) {
             const std::string what =
                 file + (path == TLoadPath::lpPlatform ? " (platform)" : " (FreeImage)");
             const TLoaded loaded = LoadFile(file, path, true);
