@@ -220,7 +220,7 @@ TLevelsLanes LevelsLanes(const TLevels (&l)[3])
 }
 
 // LevelsValue lane by lane.
-template <bool Fma>
+template <TLaneKind Kind>
 [[gnu::always_inline]] inline void LevelsRowOf(TColorHdr* row, std::size_t count,
                                                const TLevelsLanes& l)
 {
@@ -233,31 +233,44 @@ template <bool Fma>
             const TMask below = ~(v > l.InLow);
             const TMask above = v >= l.InHigh;
             const TVec base = Narrow((Widen(v) - inLow) / in);
-            const TVec p = PowerHdrLanes<Fma>(base, l.E, ColourLanes & ~below & ~above);
+            const TVec p = PowerHdrLanes<Kind>(base, l.E, ColourLanes & ~below & ~above);
             const TVec mid = Narrow(outLow + out * Widen(p));
             return Select(below, l.OutLow, Select(above, l.OutHigh, mid));
         });
 }
 
+__attribute__((target("avx512f,avx512vl,avx512dq,avx2,fma"))) void LevelsRowAvx512(
+    TColorHdr* row, std::size_t count, const TLevelsLanes& l)
+{
+    LevelsRowOf<TLaneKind::lkAvx512>(row, count, l);
+}
+
 __attribute__((target("avx2,fma"))) void LevelsRowFma(TColorHdr* row, std::size_t count,
                                                       const TLevelsLanes& l)
 {
-    LevelsRowOf<true>(row, count, l);
+    LevelsRowOf<TLaneKind::lkFma>(row, count, l);
 }
 
 __attribute__((target_clones("avx2", "default"))) void LevelsRowPlain(TColorHdr* row,
                                                                       std::size_t count,
                                                                       const TLevelsLanes& l)
 {
-    LevelsRowOf<false>(row, count, l);
+    LevelsRowOf<TLaneKind::lkPlain>(row, count, l);
 }
 
 void LevelsRow(TColorHdr* row, std::size_t count, const TLevelsLanes& l)
 {
-    if (FmaLanes())
-        LevelsRowFma(row, count, l);
-    else
-        LevelsRowPlain(row, count, l);
+    switch (LaneKind()) {
+        case TLaneKind::lkAvx512:
+            LevelsRowAvx512(row, count, l);
+            break;
+        case TLaneKind::lkFma:
+            LevelsRowFma(row, count, l);
+            break;
+        default:
+            LevelsRowPlain(row, count, l);
+            break;
+    }
 }
 
 }  // namespace

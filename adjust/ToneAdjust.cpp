@@ -49,69 +49,100 @@ __attribute__((target_clones("avx2", "default"))) void ContrastRow(TColorHdr* ro
         });
 }
 
-template <bool Fma>
+template <TLaneKind Kind>
 [[gnu::always_inline]] inline void GammaRowOf(TColorHdr* row, std::size_t count,
                                               const TChannelValues& reciprocal)
 {
-    MapColourValues(
-        row, count, [&](TVec v, int phase) __attribute__((always_inline)) {
-            return PowerHdrLanes<Fma>(v, reciprocal.Phase[phase], AllLanes);
+    using F = TFloatLanes<Kind>;
+    const F e[3] = {reciprocal.PhaseAs<F>(0), reciprocal.PhaseAs<F>(1), reciprocal.PhaseAs<F>(2)};
+    MapColourValues<F>(
+        row, count, [&](F v, int phase) __attribute__((always_inline)) {
+            return PowerHdrLanes<Kind>(v, e[phase], EveryLane<F>());
         });
+}
+
+__attribute__((target("avx512f,avx512vl,avx512dq,avx2,fma"))) void GammaRowAvx512(
+    TColorHdr* row, std::size_t count, const TChannelValues& reciprocal)
+{
+    GammaRowOf<TLaneKind::lkAvx512>(row, count, reciprocal);
 }
 
 __attribute__((target("avx2,fma"))) void GammaRowFma(TColorHdr* row, std::size_t count,
                                                      const TChannelValues& reciprocal)
 {
-    GammaRowOf<true>(row, count, reciprocal);
+    GammaRowOf<TLaneKind::lkFma>(row, count, reciprocal);
 }
 
 __attribute__((target_clones("avx2", "default"))) void GammaRowPlain(
     TColorHdr* row, std::size_t count, const TChannelValues& reciprocal)
 {
-    GammaRowOf<false>(row, count, reciprocal);
+    GammaRowOf<TLaneKind::lkPlain>(row, count, reciprocal);
 }
 
 void GammaRow(TColorHdr* row, std::size_t count, const TChannelValues& reciprocal)
 {
-    if (FmaLanes())
-        GammaRowFma(row, count, reciprocal);
-    else
-        GammaRowPlain(row, count, reciprocal);
+    switch (LaneKind()) {
+        case TLaneKind::lkAvx512:
+            GammaRowAvx512(row, count, reciprocal);
+            break;
+        case TLaneKind::lkFma:
+            GammaRowFma(row, count, reciprocal);
+            break;
+        default:
+            GammaRowPlain(row, count, reciprocal);
+            break;
+    }
 }
 
-template <bool Fma>
+template <TLaneKind Kind>
 [[gnu::always_inline]] inline void SCurveRowOf(TColorHdr* row, std::size_t count,
                                                const TChannelValues& power)
 {
-    MapColourValues(
-        row, count, [&](TVec v, int phase) __attribute__((always_inline)) {
-            const TVecD x = Widen(v);
-            const TMask low = ~(v > 0.5f);
-            const TVec base = Select(low, Narrow(2.0 * x), Narrow(2.0 * (1.0 - x)));
-            const TVecD p = Widen(PowerHdrLanes<Fma>(base, power.Phase[phase], AllLanes));
-            return Select(low, Narrow(p / 2.0), Narrow(1.0 - p / 2.0));
+    using F = TFloatLanes<Kind>;
+    using D = TDoubleLanes<Kind>;
+    const F e[3] = {power.PhaseAs<F>(0), power.PhaseAs<F>(1), power.PhaseAs<F>(2)};
+    MapColourValues<F>(
+        row, count, [&](F v, int phase) __attribute__((always_inline)) {
+            const D x = WidenTo<D>(v);
+            const TMaskLanes<F> low = ~(v > 0.5f);
+            const F base = Select(low, NarrowTo<F>(2.0 * x), NarrowTo<F>(2.0 * (1.0 - x)));
+            const D p = WidenTo<D>(PowerHdrLanes<Kind>(base, e[phase], EveryLane<F>()));
+            return Select(low, NarrowTo<F>(p / 2.0), NarrowTo<F>(1.0 - p / 2.0));
         });
+}
+
+__attribute__((target("avx512f,avx512vl,avx512dq,avx2,fma"))) void SCurveRowAvx512(
+    TColorHdr* row, std::size_t count, const TChannelValues& power)
+{
+    SCurveRowOf<TLaneKind::lkAvx512>(row, count, power);
 }
 
 __attribute__((target("avx2,fma"))) void SCurveRowFma(TColorHdr* row, std::size_t count,
                                                       const TChannelValues& power)
 {
-    SCurveRowOf<true>(row, count, power);
+    SCurveRowOf<TLaneKind::lkFma>(row, count, power);
 }
 
 __attribute__((target_clones("avx2", "default"))) void SCurveRowPlain(TColorHdr* row,
                                                                       std::size_t count,
                                                                       const TChannelValues& power)
 {
-    SCurveRowOf<false>(row, count, power);
+    SCurveRowOf<TLaneKind::lkPlain>(row, count, power);
 }
 
 void SCurveRow(TColorHdr* row, std::size_t count, const TChannelValues& power)
 {
-    if (FmaLanes())
-        SCurveRowFma(row, count, power);
-    else
-        SCurveRowPlain(row, count, power);
+    switch (LaneKind()) {
+        case TLaneKind::lkAvx512:
+            SCurveRowAvx512(row, count, power);
+            break;
+        case TLaneKind::lkFma:
+            SCurveRowFma(row, count, power);
+            break;
+        default:
+            SCurveRowPlain(row, count, power);
+            break;
+    }
 }
 
 __attribute__((target_clones("avx2", "default"))) void LevelsLinearRow(TColorHdr* row,
@@ -135,7 +166,7 @@ __attribute__((target_clones("avx2", "default"))) void LevelsLinearRow(TColorHdr
         });
 }
 
-template <bool Fma>
+template <TLaneKind Kind>
 [[gnu::always_inline]] inline void LevelsCurveRowOf(TColorHdr* row, std::size_t count, float low,
                                                     float high, float pivot, float l, float h,
                                                     float e)
@@ -144,24 +175,34 @@ template <bool Fma>
     const double hi = high;
     const double dl = l;
     const double dh = h;
-    const TVec ev = Splat(e);
+    using F = TFloatLanes<Kind>;
+    using D = TDoubleLanes<Kind>;
+    const F ev = Splat<F>(e);
     const std::int32_t lowSegment = l > 0.0f ? -1 : 0;
-    MapColourValues(
-        row, count, [&](TVec v, int) __attribute__((always_inline)) {
-            const TVecD x = Widen(v);
-            const TMask inside = (v >= low) & (v <= high);
-            const TMask first = (v <= pivot) & lowSegment;
-            const TVec base = Select(first, Narrow((x - lo) / dl), Narrow((hi - x) / dh));
-            const TVecD p = Widen(PowerHdrLanes<Fma>(base, ev, inside));
-            return Select(inside, Select(first, Narrow(lo + dl * p), Narrow(hi - dh * p)), v);
+    MapColourValues<F>(
+        row, count, [&](F v, int) __attribute__((always_inline)) {
+            const D x = WidenTo<D>(v);
+            const TMaskLanes<F> inside = (v >= low) & (v <= high);
+            const TMaskLanes<F> first = (v <= pivot) & lowSegment;
+            const F base = Select(first, NarrowTo<F>((x - lo) / dl), NarrowTo<F>((hi - x) / dh));
+            const D p = WidenTo<D>(PowerHdrLanes<Kind>(base, ev, inside));
+            return Select(inside, Select(first, NarrowTo<F>(lo + dl * p), NarrowTo<F>(hi - dh * p)),
+                          v);
         });
+}
+
+__attribute__((target("avx512f,avx512vl,avx512dq,avx2,fma"))) void LevelsCurveRowAvx512(
+    TColorHdr* row, std::size_t count, float low, float high, float pivot, float l, float h,
+    float e)
+{
+    LevelsCurveRowOf<TLaneKind::lkAvx512>(row, count, low, high, pivot, l, h, e);
 }
 
 __attribute__((target("avx2,fma"))) void LevelsCurveRowFma(TColorHdr* row, std::size_t count,
                                                            float low, float high, float pivot,
                                                            float l, float h, float e)
 {
-    LevelsCurveRowOf<true>(row, count, low, high, pivot, l, h, e);
+    LevelsCurveRowOf<TLaneKind::lkFma>(row, count, low, high, pivot, l, h, e);
 }
 
 __attribute__((target_clones("avx2", "default"))) void LevelsCurveRowPlain(TColorHdr* row,
@@ -170,16 +211,23 @@ __attribute__((target_clones("avx2", "default"))) void LevelsCurveRowPlain(TColo
                                                                            float pivot, float l,
                                                                            float h, float e)
 {
-    LevelsCurveRowOf<false>(row, count, low, high, pivot, l, h, e);
+    LevelsCurveRowOf<TLaneKind::lkPlain>(row, count, low, high, pivot, l, h, e);
 }
 
 void LevelsCurveRow(TColorHdr* row, std::size_t count, float low, float high, float pivot, float l,
                     float h, float e)
 {
-    if (FmaLanes())
-        LevelsCurveRowFma(row, count, low, high, pivot, l, h, e);
-    else
-        LevelsCurveRowPlain(row, count, low, high, pivot, l, h, e);
+    switch (LaneKind()) {
+        case TLaneKind::lkAvx512:
+            LevelsCurveRowAvx512(row, count, low, high, pivot, l, h, e);
+            break;
+        case TLaneKind::lkFma:
+            LevelsCurveRowFma(row, count, low, high, pivot, l, h, e);
+            break;
+        default:
+            LevelsCurveRowPlain(row, count, low, high, pivot, l, h, e);
+            break;
+    }
 }
 
 bool InUnitRange(float v) { return v >= 0.0f && v <= 1.0f; }

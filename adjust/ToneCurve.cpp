@@ -42,18 +42,20 @@ enum class TToneCurve : std::uint8_t { tcLinear, tcGamma, tcReinhard, tcFilmic }
 
 // The curves of the table above on whole pixels; each lane computes exactly what the scalar
 // curve computes for its channel.
-template <bool Fma>
-[[gnu::always_inline]] inline TVec ReinhardLanes(TVec x)
+template <TLaneKind Kind>
+[[gnu::always_inline]] inline TFloatLanes<Kind> ReinhardLanes(TFloatLanes<Kind> x)
 {
-    const TMask positive = x > 0.0f;
-    const TMask infinite = x == __builtin_huge_valf();
-    const TMask compute = positive & ~infinite;
-    const TVecD dx = Widen(Select(compute, x, Splat(1.0f)));
-    const TVecD u = dx / (static_cast<double>(ReinhardKey) + dx);
-    const TVec p =
-        PowerLanes<Fma>(u, SplatD(static_cast<double>(GammaExponent)), Convert<TPixMaskD>(compute));
-    const TVec curved = Select(infinite, Splat(1.0f), p);
-    return Select(positive, curved, Splat(0.0f));
+    using F = TFloatLanes<Kind>;
+    using D = TDoubleLanes<Kind>;
+    const TMaskLanes<F> positive = x > 0.0f;
+    const TMaskLanes<F> infinite = x == __builtin_huge_valf();
+    const TMaskLanes<F> compute = positive & ~infinite;
+    const D dx = WidenTo<D>(Select(compute, x, Splat<F>(1.0f)));
+    const D u = dx / (static_cast<double>(ReinhardKey) + dx);
+    const F p = PowerLanes<Kind, F>(u, SplatD<D>(static_cast<double>(GammaExponent)),
+                                    WidenMask<D>(compute));
+    const F curved = Select(infinite, Splat<F>(1.0f), p);
+    return Select(positive, curved, Splat<F>(0.0f));
 }
 
 [[gnu::always_inline]] inline TVec FilmicLanes(TVec x)
@@ -65,22 +67,27 @@ template <bool Fma>
     return Select(Narrow(y) == __builtin_huge_valf(), Splat(1.0f), curved);
 }
 
-template <bool Fma>
+// The exp and log curves run on the kernel version's float lanes; the others are cheap and
+// stay on blocks of four pixels.
+template <TLaneKind Kind>
 [[gnu::always_inline]] inline void ToneMapRowOf(TColorHdr* row, std::size_t count, TToneCurve curve,
                                                 float k)
 {
+    using F = TFloatLanes<Kind>;
+    const F kf = Splat<F>(k);
     const TVec kv = Splat(k);
     switch (curve) {
         case TToneCurve::tcGamma:
-            MapColourValues(
-                row, count, [kv](TVec v, int) __attribute__((always_inline)) {
-                    return ClampLanes(PowerHdrLanes<Fma>(kv * v, Splat(GammaExponent), AllLanes));
+            MapColourValues<F>(
+                row, count, [kf](F v, int) __attribute__((always_inline)) {
+                    return ClampLanes(
+                        PowerHdrLanes<Kind>(kf * v, Splat<F>(GammaExponent), EveryLane<F>()));
                 });
             break;
         case TToneCurve::tcReinhard:
-            MapColourValues(
-                row, count, [kv](TVec v, int) __attribute__((always_inline)) {
-                    return ClampLanes(ReinhardLanes<Fma>(kv * v));
+            MapColourValues<F>(
+                row, count, [kf](F v, int) __attribute__((always_inline)) {
+                    return ClampLanes(ReinhardLanes<Kind>(kf * v));
                 });
             break;
         case TToneCurve::tcFilmic:
@@ -97,25 +104,38 @@ template <bool Fma>
     }
 }
 
+__attribute__((target("avx512f,avx512vl,avx512dq,avx2,fma"))) void ToneMapRowAvx512(
+    TColorHdr* row, std::size_t count, TToneCurve curve, float k)
+{
+    ToneMapRowOf<TLaneKind::lkAvx512>(row, count, curve, k);
+}
+
 __attribute__((target("avx2,fma"))) void ToneMapRowFma(TColorHdr* row, std::size_t count,
                                                        TToneCurve curve, float k)
 {
-    ToneMapRowOf<true>(row, count, curve, k);
+    ToneMapRowOf<TLaneKind::lkFma>(row, count, curve, k);
 }
 
 __attribute__((target_clones("avx2", "default"))) void ToneMapRowPlain(TColorHdr* row,
                                                                        std::size_t count,
                                                                        TToneCurve curve, float k)
 {
-    ToneMapRowOf<false>(row, count, curve, k);
+    ToneMapRowOf<TLaneKind::lkPlain>(row, count, curve, k);
 }
 
 void ToneMapRow(TColorHdr* row, std::size_t count, TToneCurve curve, float k)
 {
-    if (FmaLanes())
-        ToneMapRowFma(row, count, curve, k);
-    else
-        ToneMapRowPlain(row, count, curve, k);
+    switch (LaneKind()) {
+        case TLaneKind::lkAvx512:
+            ToneMapRowAvx512(row, count, curve, k);
+            break;
+        case TLaneKind::lkFma:
+            ToneMapRowFma(row, count, curve, k);
+            break;
+        default:
+            ToneMapRowPlain(row, count, curve, k);
+            break;
+    }
 }
 
 __attribute__((target_clones("avx2", "default"))) void OffsetRow(TColorHdr* row, std::size_t count,

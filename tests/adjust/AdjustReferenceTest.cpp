@@ -27,6 +27,7 @@
 // real pictures, their crops and scalings, and sweeps of float inputs.
 
 using namespace lumivex;
+using lumivex::detail::TLaneKind;
 using lumivex::test::RefClamp;
 using lumivex::test::RefContrast;
 using lumivex::test::RefLevelsCurve;
@@ -36,6 +37,11 @@ using lumivex::test::RefSCurve;
 using lumivex::test::SameBits;
 
 namespace {
+
+const char* KindName(TLaneKind kind)
+{
+    return kind == TLaneKind::lkAvx512 ? "AVX-512" : kind == TLaneKind::lkFma ? "FMA" : "plain";
+}
 
 // ---------------------------------------------------------------------------------------------
 // Images
@@ -352,7 +358,11 @@ std::vector<TCase> Cases()
 
 class AdjustReference : public testing::Test {
 protected:
-    void TearDown() override { SetThreadCount(0); }
+    void TearDown() override
+    {
+        SetThreadCount(0);
+        detail::LaneLimit = TLaneKind::lkAvx512;
+    }
 };
 
 }  // namespace
@@ -402,7 +412,8 @@ TEST_F(AdjustReference, InfiniteBasesStayInfiniteUnderEverySmallExponent)
 
 // The exp and log kernels pack B, G, R of 16 pixels into three vectors, so every width up to
 // three chunks, and a region starting inside a row, meets each tail length and channel phase;
-// random bits bring NaN, infinities, negatives and subnormals into every lane.
+// random bits bring NaN, infinities, negatives and subnormals into every lane. Every kernel
+// version the processor runs (they gather the values differently).
 TEST_F(AdjustReference, EveryKernelEqualsThePlainWalkForEveryShortWidthAndPhase)
 {
     const std::vector<TCase> cases = Cases();
@@ -415,13 +426,15 @@ TEST_F(AdjustReference, EveryKernelEqualsThePlainWalkForEveryShortWidthAndPhase)
                 TBmpHdr expect;
                 expect.Assign(source);
                 RefMap(expect, rect, c.Reference);
-                for (const int threads : {1, 2}) {
-                    SetThreadCount(threads);
+                for (const TLaneKind kind :
+                     {TLaneKind::lkAvx512, TLaneKind::lkFma, TLaneKind::lkPlain}) {
+                    detail::LaneLimit = kind;
+                    SetThreadCount(kind == TLaneKind::lkFma ? 2 : 1);
                     TBmpHdr image;
                     image.Assign(source);
                     c.Engine(&image, rect);
                     EXPECT_TRUE(SameBits(image, expect))
-                        << c.Name << ", width " << width << ", " << threads << " threads";
+                        << c.Name << ", width " << width << ", " << KindName(kind) << " kernels";
                 }
             }
 }
@@ -538,8 +551,8 @@ TEST_F(AdjustReference, PowerEqualsTheScalarExpAndLogAtEdgesAndFarExponents)
         TColorHdr& p = source.Pixels[i / 3 / width][i / 3 % width];
         (i % 3 == 0 ? p.B : i % 3 == 1 ? p.G : p.R) = bases[i];
     }
-    for (const bool fma : {true, false}) {
-        detail::AllowFmaLanes = fma;
+    for (const TLaneKind kind : {TLaneKind::lkAvx512, TLaneKind::lkFma, TLaneKind::lkPlain}) {
+        detail::LaneLimit = kind;
         for (const float exponent : {0.4545f, 1e-4f, 0.01f, 0.3f, 0.999f, 1.001f, 2.0f, 7.5f, 40.0f,
                                      150.0f, 1000.0f, 1e5f, -0.5f, -7.0f, -60.0f, -1000.0f}) {
             // GammaHdr raises to 1 / gamma, rounded to float: find the gamma that gives exponent.
@@ -556,20 +569,23 @@ TEST_F(AdjustReference, PowerEqualsTheScalarExpAndLogAtEdgesAndFarExponents)
                     wrong += !SameBits(g.B, RefPower(s.B, e)) + !SameBits(g.G, RefPower(s.G, e)) +
                              !SameBits(g.R, RefPower(s.R, e));
                 }
-            EXPECT_EQ(wrong, 0) << "exponent " << e << (fma ? ", FMA kernels" : ", plain kernels");
+            EXPECT_EQ(wrong, 0) << "exponent " << e << ", " << KindName(kind) << " kernels";
         }
     }
-    detail::AllowFmaLanes = true;
+    detail::LaneLimit = TLaneKind::lkAvx512;
 }
 
-// The plain kernels, which processors without FMA run, on the random sweep.
-TEST_F(AdjustReference, PlainPowerEqualsTheScalarExpAndLogOnARandomSweep)
+// The lesser kernels, which processors without AVX-512 or FMA run, on the random sweep.
+TEST_F(AdjustReference, LesserPowerKernelsEqualTheScalarExpAndLogOnARandomSweep)
 {
     const TBmpHdr source = RandomSweep(4321u, 1024, 64);
-    detail::AllowFmaLanes = false;
-    for (const float gamma : {2.2f, 0.04f, 25.0f})
-        EXPECT_EQ(PowerMismatches(source, gamma), 0) << "gamma " << gamma;
-    detail::AllowFmaLanes = true;
+    for (const TLaneKind kind : {TLaneKind::lkFma, TLaneKind::lkPlain}) {
+        detail::LaneLimit = kind;
+        for (const float gamma : {2.2f, 0.04f, 25.0f})
+            EXPECT_EQ(PowerMismatches(source, gamma), 0)
+                << "gamma " << gamma << ", " << KindName(kind) << " kernels";
+    }
+    detail::LaneLimit = TLaneKind::lkAvx512;
 }
 
 // Every positive float; about a minute per exponent on two cores. Run by hand with
