@@ -8,6 +8,7 @@
 #include "adjust/ToneAdjust.h"
 #include "adjust/ToneCurve.h"
 #include "bench/BenchImage.h"
+#include "bench/BenchLanes.h"
 #include "core/BmpHdr.h"
 #include "core/Parallel.h"
 

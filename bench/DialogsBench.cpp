@@ -13,6 +13,7 @@
 
 #include "app/Main.h"
 #include "bench/BenchImage.h"
+#include "bench/BenchLanes.h"
 #include "dialogs/FilterDialogs.h"
 #include "history/UndoCommands.h"
 #include "io/ImageLib.h"
