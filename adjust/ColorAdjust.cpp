@@ -44,25 +44,132 @@ __attribute__((target_clones("avx2", "default"))) void SaturationRow(TColorHdr* 
 
 /// std::floor lane by lane: zeros keep their sign, and values from 2^23 up in magnitude (and
 /// NaN, infinities) are their own floor.
-[[gnu::always_inline]] inline TVec8 FloorLanes(const TVec8& t)
+template <typename F>
+[[gnu::always_inline]] inline F FloorLanes(const F& t)
 {
-    const TMask8 small = (t < 8388608.0f) & (t > -8388608.0f);
-    const TVec8 whole = Convert<TPix8>(Convert<TPixMask8>(Select(small, t, Splat8(0.0f))));
-    const TVec8 down = Select(whole > t, whole - 1.0f, whole);
+    using TNative = std::remove_cvref_t<decltype(t.P[0])>;
+    const TMaskLanes<F> small = (t < 8388608.0f) & (t > -8388608.0f);
+    const F whole = Convert<TNative>(Convert<TMaskOf<TNative>>(Select(small, t, Splat<F>(0.0f))));
+    const F down = Select(whole > t, whole - 1.0f, whole);
     return Select(small & ~(t == 0.0f), down, t);
 }
 
-[[gnu::always_inline]] inline TVec8 HueToValueLanes(TVec8 t, const TVec8& p, const TVec8& q)
+template <typename F>
+[[gnu::always_inline]] inline F HueToValueLanes(F t, const F& p, const F& q)
 {
     t = t - FloorLanes(t);
-    const TVec8 rising = p + (q - p) * 6.0f * t;
-    const TVec8 falling = p + (q - p) * (2.0f / 3.0f - t) * 6.0f;
+    const F rising = p + (q - p) * 6.0f * t;
+    const F falling = p + (q - p) * (2.0f / 3.0f - t) * 6.0f;
     return Select(6.0f * t < 1.0f, rising,
                   Select(2.0f * t < 1.0f, q, Select(3.0f * t < 2.0f, falling, p)));
 }
 
-__attribute__((target_clones("avx2", "default"))) void HueRow(TColorHdr* row, std::size_t count,
-                                                              float shift)
+/// The hue shift of 32 pixels whose R, G, B are the lanes of r, g, b.
+template <typename F>
+[[gnu::always_inline]] inline void HueLanes(F& r, F& g, F& b, float shift)
+{
+    using M = TMaskLanes<F>;
+    const F bg = Select(b < g, g, b);
+    const F maximum = Select(bg < r, r, bg);
+    const F gb = Select(g < b, g, b);
+    const F minimum = Select(r < gb, r, gb);
+    const F l = (maximum + minimum) / 2.0f;
+    const M grey = maximum == minimum;
+    const F d = maximum - minimum;
+    // One division each, of the operands the branches would pick.
+    const F s = Select(grey, Splat<F>(0.0f),
+                       d / Select(l >= 0.5f, 2.0f - maximum - minimum, maximum + minimum));
+    const M rMax = r == maximum;
+    const M gMax = g == maximum;
+    const F ratio = Select(rMax, g - b, Select(gMax, b - r, r - g)) / d;
+    F h = Select(rMax, ratio, ratio + Select(gMax, Splat<F>(2.0f), Splat<F>(4.0f)));
+    h = h / 6.0f;
+    h = Select(h < 0.0f, h + 1.0f, h);
+    h = Select(grey, Splat<F>(0.0f), h);
+
+    h = h + shift;
+    h = Select(h < 0.0f, h + 1.0f, Select(h > 1.0f, h - 1.0f, h));
+
+    const M flat = s == 0.0f;
+    const F q = Select(l <= 0.5f, l * (1.0f + s), l + s - l * s);
+    const F p = 2.0f * l - q;
+    r = Select(flat, l, HueToValueLanes(h + 1.0f / 3.0f, p, q));
+    g = Select(flat, l, HueToValueLanes(h, p, q));
+    b = Select(flat, l, HueToValueLanes(h - 1.0f / 3.0f, p, q));
+}
+
+/// Pixels 4Q .. 4Q + 3 of a group of sixteen from their B, G, R lanes and the alpha of `pixels`,
+/// the four pixels as loaded.
+template <int Q>
+[[gnu::always_inline]] inline TPix16 InterleaveQuad(const TPix16& b, const TPix16& g,
+                                                    const TPix16& r, const TPix16& pixels)
+{
+    constexpr int P = 4 * Q;
+    const TPix16 bg = __builtin_shufflevector(b, g, P, 16 + P, 0, 0, P + 1, 17 + P, 0, 0, P + 2,
+                                              18 + P, 0, 0, P + 3, 19 + P, 0, 0);
+    const TPix16 bgr = __builtin_shufflevector(bg, r, 0, 1, 16 + P, 0, 4, 5, 17 + P, 0, 8, 9,
+                                               18 + P, 0, 12, 13, 19 + P, 0);
+    return __builtin_shufflevector(bgr, pixels, 0, 1, 2, 19, 4, 5, 6, 23, 8, 9, 10, 27, 12, 13, 14,
+                                   31);
+}
+
+/// HueLanes on 32 whole pixels with vectors of sixteen floats, the channels gathered and put
+/// back by shuffles rather than through memory, where narrow stores would stall wide loads.
+[[gnu::always_inline]] inline void HueChunk16(TColorHdr* pixels, float shift)
+{
+    using F = TWide<TPix16, 2>;
+    TPix16 v[2][4];
+    std::memcpy(v, pixels, sizeof v);
+    F r;
+    F g;
+    F b;
+    for (int half = 0; half < 2; ++half) {
+        const TPix16* w = v[half];
+        // Pixels 0..7 from the first two vectors, 8..15 from the last two: R and G, then B.
+        const TPix16 rgLow = __builtin_shufflevector(w[0], w[1], 2, 6, 10, 14, 18, 22, 26, 30, 1, 5,
+                                                     9, 13, 17, 21, 25, 29);
+        const TPix16 rgHigh = __builtin_shufflevector(w[2], w[3], 2, 6, 10, 14, 18, 22, 26, 30, 1,
+                                                      5, 9, 13, 17, 21, 25, 29);
+        const TPix16 bLow = __builtin_shufflevector(w[0], w[1], 0, 4, 8, 12, 16, 20, 24, 28, 0, 4,
+                                                    8, 12, 16, 20, 24, 28);
+        const TPix16 bHigh = __builtin_shufflevector(w[2], w[3], 0, 4, 8, 12, 16, 20, 24, 28, 0, 4,
+                                                     8, 12, 16, 20, 24, 28);
+        r.P[half] = __builtin_shufflevector(rgLow, rgHigh, 0, 1, 2, 3, 4, 5, 6, 7, 16, 17, 18, 19,
+                                            20, 21, 22, 23);
+        g.P[half] = __builtin_shufflevector(rgLow, rgHigh, 8, 9, 10, 11, 12, 13, 14, 15, 24, 25, 26,
+                                            27, 28, 29, 30, 31);
+        b.P[half] = __builtin_shufflevector(bLow, bHigh, 0, 1, 2, 3, 4, 5, 6, 7, 16, 17, 18, 19, 20,
+                                            21, 22, 23);
+    }
+    HueLanes(r, g, b, shift);
+    for (int half = 0; half < 2; ++half) {
+        TPix16* w = v[half];
+        w[0] = InterleaveQuad<0>(b.P[half], g.P[half], r.P[half], w[0]);
+        w[1] = InterleaveQuad<1>(b.P[half], g.P[half], r.P[half], w[1]);
+        w[2] = InterleaveQuad<2>(b.P[half], g.P[half], r.P[half], w[2]);
+        w[3] = InterleaveQuad<3>(b.P[half], g.P[half], r.P[half], w[3]);
+    }
+    std::memcpy(static_cast<void*>(pixels), v, sizeof v);
+}
+
+__attribute__((target("avx512f,avx512vl,avx512dq,avx2,fma"))) void HueRowAvx512(TColorHdr* row,
+                                                                                std::size_t count,
+                                                                                float shift)
+{
+    constexpr std::size_t Lanes = 32;
+    std::size_t x = 0;
+    for (; x + Lanes <= count; x += Lanes)
+        HueChunk16(row + x, shift);
+    if (x < count) {
+        TColorHdr tail[Lanes];
+        std::copy(row + x, row + count, tail);
+        HueChunk16(tail, shift);
+        std::copy(tail, tail + (count - x), row + x);
+    }
+}
+
+__attribute__((target_clones("avx2", "default"))) void HueRowPlain(TColorHdr* row,
+                                                                   std::size_t count, float shift)
 {
     constexpr std::size_t Lanes = 32;
     for (std::size_t x = 0; x < count; x += Lanes) {
@@ -79,35 +186,7 @@ __attribute__((target_clones("avx2", "default"))) void HueRow(TColorHdr* row, st
         std::memcpy(&r, channel[0], sizeof r);
         std::memcpy(&g, channel[1], sizeof g);
         std::memcpy(&b, channel[2], sizeof b);
-
-        const TVec8 bg = Select(b < g, g, b);
-        const TVec8 maximum = Select(bg < r, r, bg);
-        const TVec8 gb = Select(g < b, g, b);
-        const TVec8 minimum = Select(r < gb, r, gb);
-        const TVec8 l = (maximum + minimum) / 2.0f;
-        const TMask8 grey = maximum == minimum;
-        const TVec8 d = maximum - minimum;
-        // One division each, of the operands the branches would pick.
-        const TVec8 s = Select(grey, Splat8(0.0f),
-                               d / Select(l >= 0.5f, 2.0f - maximum - minimum, maximum + minimum));
-        const TMask8 rMax = r == maximum;
-        const TMask8 gMax = g == maximum;
-        const TVec8 ratio = Select(rMax, g - b, Select(gMax, b - r, r - g)) / d;
-        TVec8 h = Select(rMax, ratio, ratio + Select(gMax, Splat8(2.0f), Splat8(4.0f)));
-        h = h / 6.0f;
-        h = Select(h < 0.0f, h + 1.0f, h);
-        h = Select(grey, Splat8(0.0f), h);
-
-        h = h + shift;
-        h = Select(h < 0.0f, h + 1.0f, Select(h > 1.0f, h - 1.0f, h));
-
-        const TMask8 flat = s == 0.0f;
-        const TVec8 q = Select(l <= 0.5f, l * (1.0f + s), l + s - l * s);
-        const TVec8 p = 2.0f * l - q;
-        r = Select(flat, l, HueToValueLanes(h + 1.0f / 3.0f, p, q));
-        g = Select(flat, l, HueToValueLanes(h, p, q));
-        b = Select(flat, l, HueToValueLanes(h - 1.0f / 3.0f, p, q));
-
+        HueLanes(r, g, b, shift);
         std::memcpy(channel[0], &r, sizeof r);
         std::memcpy(channel[1], &g, sizeof g);
         std::memcpy(channel[2], &b, sizeof b);
@@ -117,6 +196,14 @@ __attribute__((target_clones("avx2", "default"))) void HueRow(TColorHdr* row, st
             row[x + i].B = channel[2][i];
         }
     }
+}
+
+void HueRow(TColorHdr* row, std::size_t count, float shift)
+{
+    if (LaneKind() == TLaneKind::lkAvx512)
+        HueRowAvx512(row, count, shift);
+    else
+        HueRowPlain(row, count, shift);
 }
 
 }  // namespace
