@@ -156,16 +156,10 @@ __attribute__((target("avx512f,avx512vl,avx512dq,avx2,fma"))) void HueRowAvx512(
                                                                                 std::size_t count,
                                                                                 float shift)
 {
-    constexpr std::size_t Lanes = 32;
-    std::size_t x = 0;
-    for (; x + Lanes <= count; x += Lanes)
-        HueChunk16(row + x, shift);
-    if (x < count) {
-        TColorHdr tail[Lanes];
-        std::copy(row + x, row + count, tail);
-        HueChunk16(tail, shift);
-        std::copy(tail, tail + (count - x), row + x);
-    }
+    ForEachChunk<32>(
+        row, count, [shift](TColorHdr * pixels) __attribute__((always_inline)) {
+            HueChunk16(pixels, shift);
+        });
 }
 
 __attribute__((target_clones("avx2", "default"))) void HueRowPlain(TColorHdr* row,

@@ -260,17 +260,7 @@ __attribute__((target_clones("avx2", "default"))) void LevelsRowPlain(TColorHdr*
 
 void LevelsRow(TColorHdr* row, std::size_t count, const TLevelsLanes& l)
 {
-    switch (LaneKind()) {
-        case TLaneKind::lkAvx512:
-            LevelsRowAvx512(row, count, l);
-            break;
-        case TLaneKind::lkFma:
-            LevelsRowFma(row, count, l);
-            break;
-        default:
-            LevelsRowPlain(row, count, l);
-            break;
-    }
+    RunLanes(LevelsRowAvx512, LevelsRowFma, LevelsRowPlain, row, count, l);
 }
 
 }  // namespace

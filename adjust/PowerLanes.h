@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
+#include <utility>
 
 #include "core/BmpHdr.h"
 
@@ -65,57 +66,22 @@ struct TWide {
 template <typename TNative>
 using TLaneOf = std::remove_cvref_t<decltype(std::declval<TNative>()[0])>;
 
-/// The signed integer vector a compare of TNative gives (clang and GCC disagree on its spelling).
-template <typename TNative>
-struct TMaskFor;
-template <>
-struct TMaskFor<TPix> {
-    using Type = TPixMask;
-};
-template <>
-struct TMaskFor<TPixMask> {
-    using Type = TPixMask;
-};
-template <>
-struct TMaskFor<TPixD> {
-    using Type = TPixMaskD;
-};
-template <>
-struct TMaskFor<TPixMaskD> {
-    using Type = TPixMaskD;
-};
 // Eight floats to a machine vector, for float-only kernels that use all of AVX.
 using TPix8 = float __attribute__((vector_size(32)));
 using TPixMask8 = std::int32_t __attribute__((vector_size(32)));
-template <>
-struct TMaskFor<TPix8> {
-    using Type = TPixMask8;
-};
-template <>
-struct TMaskFor<TPixMask8> {
-    using Type = TPixMask8;
-};
-// Eight doubles to a machine vector, for the AVX-512 kernels: a block's sixteen values in two.
-using TPixD8 = double __attribute__((vector_size(64)));
-using TPixMaskD8 = std::int64_t __attribute__((vector_size(64)));
-template <>
-struct TMaskFor<TPixD8> {
-    using Type = TPixMaskD8;
-};
-template <>
-struct TMaskFor<TPixMaskD8> {
-    using Type = TPixMaskD8;
-};
-// Sixteen floats to a machine vector, for the AVX-512 kernels' float side.
+// For the AVX-512 kernels: sixteen floats, or eight doubles, to a machine vector.
 using TPix16 = float __attribute__((vector_size(64)));
 using TPixMask16 = std::int32_t __attribute__((vector_size(64)));
-template <>
-struct TMaskFor<TPix16> {
-    using Type = TPixMask16;
-};
-template <>
-struct TMaskFor<TPixMask16> {
-    using Type = TPixMask16;
+using TPixD8 = double __attribute__((vector_size(64)));
+using TPixMaskD8 = std::int64_t __attribute__((vector_size(64)));
+
+/// The signed integer vector a compare of TNative gives, of its lane width and size (clang and
+/// GCC disagree on its spelling).
+template <typename TNative>
+struct TMaskFor {
+    using TInt = std::conditional_t<sizeof(TLaneOf<TNative>) == 8, std::int64_t, std::int32_t>;
+    // typedef: GCC drops the attribute from a dependent alias declaration.
+    typedef TInt Type __attribute__((vector_size(sizeof(TNative))));
 };
 template <typename TNative>
 using TMaskOf = typename TMaskFor<TNative>::Type;
@@ -252,14 +218,21 @@ template <typename To, typename From, std::size_t N>
 inline constexpr TMask ColourLanes = {
     {{-1, -1, -1, 0}, {-1, -1, -1, 0}, {-1, -1, -1, 0}, {-1, -1, -1, 0}}};
 
+/// Every lane of W set to v.
+template <typename W, typename T>
+[[gnu::always_inline]] inline W Fill(T v)
+{
+    W r;
+    for (auto& native : r.P)
+        native = std::remove_cvref_t<decltype(native)>{} + v;
+    return r;
+}
+
 /// Every lane of W's mask set.
 template <typename W>
 [[gnu::always_inline]] inline TMaskLanes<W> EveryLane()
 {
-    TMaskLanes<W> r;
-    for (auto& native : r.P)
-        native = std::remove_cvref_t<decltype(native)>{} - 1;
-    return r;
+    return Fill<TMaskLanes<W>>(-1);
 }
 
 [[gnu::always_inline]] inline TVec LoadBlock(const TColorHdr* p)
@@ -276,23 +249,31 @@ template <typename W>
     std::memcpy(static_cast<void*>(p), &out, sizeof out);
 }
 
-/// Replaces B, G, R of every pixel by map(block) of its block of four; the last, partial block
-/// is computed on a copy padded with zero pixels.
+/// chunk(pixels) on every whole run of N pixels of the row, then on a copy of the last, partial
+/// run padded with zero pixels.
+template <std::size_t N, typename TChunk>
+[[gnu::always_inline]] inline void ForEachChunk(TColorHdr* row, std::size_t count, TChunk chunk)
+{
+    std::size_t x = 0;
+    for (; x + N <= count; x += N)
+        chunk(row + x);
+    if (x < count) {
+        TColorHdr tail[N];
+        std::copy(row + x, row + count, tail);
+        chunk(tail);
+        std::copy(tail, tail + (count - x), row + x);
+    }
+}
+
+/// Replaces B, G, R of every pixel by map(block) of its block of four.
 template <typename TMap>
 [[gnu::always_inline]] inline void MapBlocks(TColorHdr* row, std::size_t count, TMap map)
 {
-    std::size_t x = 0;
-    for (; x + BlockPixels <= count; x += BlockPixels) {
-        const TVec v = LoadBlock(row + x);
-        StoreColour(row + x, map(v), v);
-    }
-    if (x < count) {
-        TColorHdr tail[BlockPixels];
-        std::copy(row + x, row + count, tail);
-        const TVec v = LoadBlock(tail);
-        StoreColour(tail, map(v), v);
-        std::copy(tail, tail + (count - x), row + x);
-    }
+    ForEachChunk<BlockPixels>(
+        row, count, [&](TColorHdr * pixels) __attribute__((always_inline)) {
+            const TVec v = LoadBlock(pixels);
+            StoreColour(pixels, map(v), v);
+        });
 }
 
 /// Pixels per chunk of MapColourValues: three vectors of B, G, R values and no alpha.
@@ -344,15 +325,10 @@ template <typename F = TVec, typename TMap>
 [[gnu::always_inline]] inline void MapColourValues(TColorHdr* row, std::size_t count, TMap map)
 {
     if constexpr (std::is_same_v<F, TVec16>) {
-        std::size_t x = 0;
-        for (; x + ColourChunkPixels <= count; x += ColourChunkPixels)
-            MapColourChunk16(row + x, map);
-        if (x < count) {
-            TColorHdr tail[ColourChunkPixels];
-            std::copy(row + x, row + count, tail);
-            MapColourChunk16(tail, map);
-            std::copy(tail, tail + (count - x), row + x);
-        }
+        ForEachChunk<ColourChunkPixels>(
+            row, count, [&](TColorHdr * pixels) __attribute__((always_inline)) {
+                MapColourChunk16(pixels, map);
+            });
     } else {
         constexpr std::size_t Values = 3 * ColourChunkPixels;
         for (std::size_t x = 0; x < count; x += ColourChunkPixels) {
@@ -406,21 +382,13 @@ struct TChannelValues {
 template <typename F = TVec>
 [[gnu::always_inline]] inline F Splat(float v)
 {
-    F r;
-    for (auto& native : r.P)
-        native = std::remove_cvref_t<decltype(native)>{} + v;
-    return r;
+    return Fill<F>(v);
 }
-
-[[gnu::always_inline]] inline TVec8 Splat8(float v) { return Splat<TVec8>(v); }
 
 template <typename D = TVecD>
 [[gnu::always_inline]] inline D SplatD(double v)
 {
-    D r;
-    for (auto& native : r.P)
-        native = std::remove_cvref_t<decltype(native)>{} + v;
-    return r;
+    return Fill<D>(v);
 }
 
 [[gnu::always_inline]] inline TVecD Widen(const TVec& v) { return Convert<TPixD>(v); }
@@ -547,10 +515,10 @@ template <typename D>
 inline constexpr double Ln2Hi = 6.93147180369123816490e-01;
 inline constexpr double Ln2Lo = 1.90821492927058770002e-10;
 
-/// ln x for positive normal x: x = 2^k m with m in [sqrt(1/2), sqrt(2)], ln m = 2 atanh(s),
-/// s = (m - 1) / (m + 1), |s| <= 0.1716, ten terms of the series leave less than 2^-55.
+/// The reduction of ln x for positive normal x: x = 2^k m with m in [sqrt(1/2), sqrt(2)], and
+/// s = (m - 1) / (m + 1), so that ln x = k ln 2 + 2 atanh(s).
 template <typename D>
-[[gnu::always_inline]] inline D LogLanes(const D& x)
+[[gnu::always_inline]] inline void ReduceLog(const D& x, D& s, D& kd)
 {
     using M = TMaskLanes<D>;
     const M bits = std::bit_cast<M>(x);
@@ -560,7 +528,17 @@ template <typename D>
     m = Select(big, m * 0.5, m);
     k = k - big;          // big is -1 where set
     const D f = m - 1.0;  // exact: m lies within a factor of 2 of 1
-    const D s = f / (2.0 + f);
+    s = f / (2.0 + f);
+    kd = IntToDouble<D>(k);
+}
+
+/// ln x for positive normal x: |s| <= 0.1716, ten terms of the series leave less than 2^-55.
+template <typename D>
+[[gnu::always_inline]] inline D LogLanes(const D& x)
+{
+    D s;
+    D kd;
+    ReduceLog(x, s, kd);
     const D z = s * s;
     D p = SplatD<D>(1.0 / 19.0);
     p = p * z + 1.0 / 17.0;
@@ -572,7 +550,6 @@ template <typename D>
     p = p * z + 1.0 / 5.0;
     p = p * z + 1.0 / 3.0;
     p = p * z + 1.0;
-    const D kd = IntToDouble<D>(k);
     return kd * Ln2Hi + (2.0 * s * p + kd * Ln2Lo);
 }
 
@@ -639,20 +616,32 @@ inline TLaneKind LaneKind()
     return std::min(has, LaneLimit);
 }
 
+/// Calls the version of a kernel that LaneKind() picks.
+template <typename... TParams, typename... TArgs>
+inline void RunLanes(void (*avx512)(TParams...), void (*fma)(TParams...), void (*plain)(TParams...),
+                     TArgs&&... args)
+{
+    switch (LaneKind()) {
+        case TLaneKind::lkAvx512:
+            avx512(std::forward<TArgs>(args)...);
+            break;
+        case TLaneKind::lkFma:
+            fma(std::forward<TArgs>(args)...);
+            break;
+        default:
+            plain(std::forward<TArgs>(args)...);
+            break;
+    }
+}
+
 /// LogLanes with nine of its terms, summed with fused multiply-adds in Estrin's order (a third of
 /// the chain).
 template <typename D>
 [[gnu::always_inline]] inline D LogLanesFma(const D& x)
 {
-    using M = TMaskLanes<D>;
-    const M bits = std::bit_cast<M>(x);
-    M k = ((bits >> 52) & 0x7FF) - 1023;
-    D m = std::bit_cast<D>((bits & 0x000FFFFFFFFFFFFFLL) | 0x3FF0000000000000LL);
-    const M big = m > 1.4142135623730951;
-    m = Select(big, m * 0.5, m);
-    k = k - big;
-    const D f = m - 1.0;
-    const D s = f / (2.0 + f);
+    D s;
+    D kd;
+    ReduceLog(x, s, kd);
     const D z = s * s;
     const D z2 = z * z;
     const D z4 = z2 * z2;
@@ -662,7 +651,6 @@ template <typename D>
     const D a2 = Fma(z, 1.0 / 11.0, 1.0 / 9.0);
     const D a3 = Fma(z, 1.0 / 15.0, 1.0 / 13.0);
     const D p = Fma(z8, SplatD<D>(1.0 / 17.0), Fma(Fma(a3, z2, a2), z4, Fma(a1, z2, a0)));
-    const D kd = IntToDouble<D>(k);
     return Fma(kd, SplatD<D>(Ln2Hi), Fma(2.0 * s, p, kd * Ln2Lo));
 }
 

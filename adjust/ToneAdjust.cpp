@@ -81,17 +81,7 @@ __attribute__((target_clones("avx2", "default"))) void GammaRowPlain(
 
 void GammaRow(TColorHdr* row, std::size_t count, const TChannelValues& reciprocal)
 {
-    switch (LaneKind()) {
-        case TLaneKind::lkAvx512:
-            GammaRowAvx512(row, count, reciprocal);
-            break;
-        case TLaneKind::lkFma:
-            GammaRowFma(row, count, reciprocal);
-            break;
-        default:
-            GammaRowPlain(row, count, reciprocal);
-            break;
-    }
+    RunLanes(GammaRowAvx512, GammaRowFma, GammaRowPlain, row, count, reciprocal);
 }
 
 template <TLaneKind Kind>
@@ -132,17 +122,7 @@ __attribute__((target_clones("avx2", "default"))) void SCurveRowPlain(TColorHdr*
 
 void SCurveRow(TColorHdr* row, std::size_t count, const TChannelValues& power)
 {
-    switch (LaneKind()) {
-        case TLaneKind::lkAvx512:
-            SCurveRowAvx512(row, count, power);
-            break;
-        case TLaneKind::lkFma:
-            SCurveRowFma(row, count, power);
-            break;
-        default:
-            SCurveRowPlain(row, count, power);
-            break;
-    }
+    RunLanes(SCurveRowAvx512, SCurveRowFma, SCurveRowPlain, row, count, power);
 }
 
 __attribute__((target_clones("avx2", "default"))) void LevelsLinearRow(TColorHdr* row,
@@ -217,17 +197,8 @@ __attribute__((target_clones("avx2", "default"))) void LevelsCurveRowPlain(TColo
 void LevelsCurveRow(TColorHdr* row, std::size_t count, float low, float high, float pivot, float l,
                     float h, float e)
 {
-    switch (LaneKind()) {
-        case TLaneKind::lkAvx512:
-            LevelsCurveRowAvx512(row, count, low, high, pivot, l, h, e);
-            break;
-        case TLaneKind::lkFma:
-            LevelsCurveRowFma(row, count, low, high, pivot, l, h, e);
-            break;
-        default:
-            LevelsCurveRowPlain(row, count, low, high, pivot, l, h, e);
-            break;
-    }
+    RunLanes(LevelsCurveRowAvx512, LevelsCurveRowFma, LevelsCurveRowPlain, row, count, low, high,
+             pivot, l, h, e);
 }
 
 bool InUnitRange(float v) { return v >= 0.0f && v <= 1.0f; }

@@ -125,17 +125,7 @@ __attribute__((target_clones("avx2", "default"))) void ToneMapRowPlain(TColorHdr
 
 void ToneMapRow(TColorHdr* row, std::size_t count, TToneCurve curve, float k)
 {
-    switch (LaneKind()) {
-        case TLaneKind::lkAvx512:
-            ToneMapRowAvx512(row, count, curve, k);
-            break;
-        case TLaneKind::lkFma:
-            ToneMapRowFma(row, count, curve, k);
-            break;
-        default:
-            ToneMapRowPlain(row, count, curve, k);
-            break;
-    }
+    RunLanes(ToneMapRowAvx512, ToneMapRowFma, ToneMapRowPlain, row, count, curve, k);
 }
 
 __attribute__((target_clones("avx2", "default"))) void OffsetRow(TColorHdr* row, std::size_t count,
