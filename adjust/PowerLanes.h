@@ -415,9 +415,10 @@ template <typename T>
 }
 
 /// The sixteen lanes of W (floats or float masks, TVec or TVec16 shaped) widened to the doubles
-/// or double masks of D (TVecD or TVecD8), lane for lane: exactly, and set masks stay set.
+/// or double masks of D (TVecD or TVecD8, or their masks), lane for lane: exactly, and set masks
+/// stay set.
 template <typename D, typename W>
-[[gnu::always_inline]] inline auto WidenLanes(const W& v)
+[[gnu::always_inline]] inline D WidenTo(const W& v)
 {
     using TTo = std::remove_cvref_t<decltype(D{}.P[0])>;
     if constexpr (std::is_same_v<TTo, TPixD> || std::is_same_v<TTo, TPixMaskD>) {
@@ -436,18 +437,11 @@ template <typename D, typename W>
     }
 }
 
-/// v's floats exactly as the double lanes D.
-template <typename D, typename F>
-[[gnu::always_inline]] inline D WidenTo(const F& v)
-{
-    return WidenLanes<D>(v);
-}
-
 /// m's lanes, each set or clear, as the masks of the double lanes D.
 template <typename D, typename M>
 [[gnu::always_inline]] inline TMaskLanes<D> WidenMask(const M& m)
 {
-    return WidenLanes<TMaskLanes<D>>(m);
+    return WidenTo<TMaskLanes<D>>(m);
 }
 
 /// The double lanes d rounded to the float lanes F, lane for lane.
