@@ -586,7 +586,17 @@ void CopyRectHdr(const TBmpHdr* src, TRect srcRect, TBmpHdr* dst, std::int32_t x
             copyRow(ty, ty - y + srcRect.Top, dstRect.Left - x + srcRect.Left);
         return;
     }
-    ForEachPlaced(srcRect, dstRect, x, y, copyRow);
+    if (src == dst) {
+        ForEachPlaced(srcRect, dstRect, x, y, copyRow);
+        return;
+    }
+    // Two images: rows are independent, and a history record's copy of a whole photo is one of
+    // the passes every preview and undo waits for.
+    const std::int32_t sx = dstRect.Left - x + srcRect.Left;
+    ParallelRows(dstRect.Top, dstRect.Bottom, [&](std::int64_t first, std::int64_t last) {
+        for (auto ty = static_cast<std::int32_t>(first); ty < last; ++ty)
+            copyRow(ty, ty - y + srcRect.Top, sx);
+    });
 }
 
 void ExchangeRectHdr(TBmpHdr* a, TRect rect, TBmpHdr* b, std::int32_t x, std::int32_t y)
@@ -598,12 +608,18 @@ void ExchangeRectHdr(TBmpHdr* a, TRect rect, TBmpHdr* b, std::int32_t x, std::in
     if (rect.Left < 0 || rect.Top < 0 || rect.Right > a->Width() || rect.Bottom > a->Height() ||
         x < 0 || y < 0 || x + w > b->Width() || y + h > b->Height() || h <= 0 || w <= 0)
         return;
-    for (std::int32_t ry = rect.Top; ry < rect.Bottom; ++ry) {
-        auto rowA = RowSpan(*a, rect, ry);
-        TColorHdr* rowB =
-            &b->Pixels[static_cast<std::size_t>(ry - rect.Top + y)][static_cast<std::size_t>(x)];
-        std::swap_ranges(rowA.begin(), rowA.end(), rowB);
-    }
+    auto swapRows = [&](std::int64_t first, std::int64_t last) {
+        for (auto ry = static_cast<std::int32_t>(first); ry < last; ++ry) {
+            auto rowA = RowSpan(*a, rect, ry);
+            TColorHdr* rowB = &b->Pixels[static_cast<std::size_t>(ry - rect.Top + y)]
+                                        [static_cast<std::size_t>(x)];
+            std::swap_ranges(rowA.begin(), rowA.end(), rowB);
+        }
+    };
+    if (a == b)
+        swapRows(rect.Top, rect.Bottom);  // rows of one image may overlap: in order
+    else
+        ParallelRows(rect.Top, rect.Bottom, swapRows);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -113,6 +113,16 @@ std::vector<std::uint32_t> BandedResults(const TBmpHdr& source)
     AppendBits(out, filled);
     AppendBits(out, Copy(source));
 
+    // A history record's region copy and its exchange back, between two images.
+    TBmpHdr region;
+    region.SetSize(std::max(1, source.Width() - 4), std::max(1, source.Height() - 2), clNoneHdr);
+    CopyRectHdr(&source, MaxRectHdr, &region, -3, -1, MaxRectHdr);
+    AppendBits(out, region);
+    TBmpHdr swapped = Copy(source);
+    ExchangeRectHdr(&region, region.GetBounds(), &swapped, 1, 0);
+    AppendBits(out, region);
+    AppendBits(out, swapped);
+
     TBitmap bitmap(source.Width(), source.Height(), TPixelFormat::pf24bit);
     DrawHdrToBitmap(&source, MaxRectHdr, &bitmap, 0, 0, MaxRectHdr, 0.75f);
     for (int y = 0; y < bitmap.Height(); ++y)
