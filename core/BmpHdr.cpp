@@ -274,8 +274,12 @@ void TBmpHdr::AllocatePixels()
     if (m_width == 0 || m_height == 0 || !Pixels.empty())
         return;
     TPixelsHdr rows(m_height);
-    // Clearing a large image is page faults and stores that both cores share; bands of at
-    // least 4 MB keep small images on the calling thread.
+    // The rows come from the calling thread's heap, where huge pages can back them; a worker's
+    // own heap would fault them in small pages. Clearing a large image is page faults and
+    // stores that both cores share; bands of at least 4 MB keep small images on the calling
+    // thread.
+    for (TRawHdr& row : rows)
+        row.reserve(m_width);
     const std::int64_t rowBytes = std::int64_t{m_width} * std::int64_t{sizeof(TColorHdr)};
     ParallelRows(
         0, m_height,
