@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "app/Main.h"
+#include "platform/HugePages.h"
 
 namespace lumivex {
 namespace {
@@ -49,4 +50,8 @@ int Run(int argc, char** argv)
 }  // namespace
 }  // namespace lumivex
 
-int main(int argc, char** argv) { return lumivex::Run(argc, argv); }
+int main(int argc, char** argv)
+{
+    lumivex::UseHugePages(argv);
+    return lumivex::Run(argc, argv);
+}

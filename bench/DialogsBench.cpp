@@ -17,6 +17,7 @@
 #include "dialogs/FilterDialogs.h"
 #include "history/UndoCommands.h"
 #include "io/ImageLib.h"
+#include "platform/HugePages.h"
 #include "widgets/Slider.h"
 #include "widgets/SpinEdit.h"
 
@@ -104,6 +105,7 @@ BENCHMARK(BM_ToneMapLocalPreview)
 
 int main(int argc, char** argv)
 {
+    UseHugePages(argv);
     if (!std::getenv("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     const QTemporaryDir config;  // the window's settings never reach the user's folder
