@@ -37,9 +37,6 @@ float Sinc(float x)
 // of a 65535-fold shrink inside 32-bit indices.
 constexpr float MaxSupport = 100.0f;
 
-// ClampHdr, inline: 0 for values not above 0 (NaN included), 1 from 1 up.
-inline float Clamp01(float v) { return v > 0.0f ? (v < 1.0f ? v : 1.0f) : 0.0f; }
-
 // Four channels in one register; lane by lane the same float operations as the scalar sums.
 using TVec4 = float __attribute__((vector_size(16)));
 
@@ -50,11 +47,15 @@ TVec4 Load(const TColorHdr& p)
     return v;
 }
 
-// sum / total per channel, then 0..1 with NaN to 0.
+// sum / total per channel, then ClampHdr lane by lane without leaving the register: 0 for values
+// not above 0 (a compare fails for NaN), 1 from 1 up.
 TVec4 NormalisedVec(TVec4 sum, float total)
 {
     const TVec4 v = sum / total;
-    return TVec4{Clamp01(v[0]), Clamp01(v[1]), Clamp01(v[2]), Clamp01(v[3])};
+    const TVec4 one{1.0f, 1.0f, 1.0f, 1.0f};
+    const TVec4 zero{0.0f, 0.0f, 0.0f, 0.0f};
+    const TVec4 top = v < one ? v : one;
+    return v > zero ? top : zero;
 }
 
 TColorHdr Normalised(TVec4 sum, float total)
