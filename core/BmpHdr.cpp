@@ -552,13 +552,6 @@ TColorHdr BGRToColorHdr(std::uint8_t b, std::uint8_t g, std::uint8_t r)
     return TColorHdr{b / 255.0f, g / 255.0f, r / 255.0f, 1.0f};
 }
 
-void ColorHdrToBGR(const TColorHdr& color, std::uint8_t* bgr)
-{
-    bgr[0] = FloatToByte(color.B);
-    bgr[1] = FloatToByte(color.G);
-    bgr[2] = FloatToByte(color.R);
-}
-
 TColorHdr ColorToColorHdr(TColor color)
 {
     const auto value = static_cast<std::uint32_t>(color < 0 ? GetSysColor(color & 0xFF) : color);
