@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -45,7 +46,11 @@ void UseHugePages(char** argv)
     const std::string saved = current != nullptr ? current : "";
     if (setenv("GLIBC_TUNABLES", value->c_str(), 1) != 0 || setenv(RestartedVariable, "1", 1) != 0)
         return;
-    execv("/proc/self/exe", argv);
+    // The program's own path rather than /proc/self/exe, so that the restarted process keeps
+    // its name in ps and top.
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    execv(error ? "/proc/self/exe" : self.c_str(), argv);
     // Still here: run on with small pages, and leave the variables as they were.
     unsetenv(RestartedVariable);
     if (current != nullptr)
