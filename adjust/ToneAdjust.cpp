@@ -273,6 +273,11 @@ void GammaHdr(TBmpHdr* image, TRect rect, float gammaB, float gammaG, float gamm
                   [&](TColorHdr* row, std::size_t count) { GammaRow(row, count, reciprocal); });
 }
 
+void PowerRowHdr(TColorHdr* row, std::size_t count, float exponent)
+{
+    GammaRow(row, count, TChannelValues(exponent, exponent, exponent));
+}
+
 void SCurveHdr(TBmpHdr* image, TRect rect, float powerB, float powerG, float powerR)
 {
     if (powerB == 0.0f || powerG == 0.0f || powerR == 0.0f)

@@ -4,6 +4,8 @@
 // clamp to 0..1; gamma keeps values above 1; the S-curve maps everything into 0..1; the levels
 // routines change only values inside their interval. Per-channel arguments come as B, G, R.
 
+#include <cstddef>
+
 #include "core/BmpHdr.h"
 
 namespace lumivex {
@@ -24,6 +26,9 @@ void ContrastChannelsHdr(TBmpHdr* image, TRect rect, float amountB, float amount
 void ContrastHdr(TBmpHdr* image, TRect rect, float amount);
 /// Channel := channel^(1 / gamma), values above 1 kept; nothing when any gamma is 0.
 void GammaHdr(TBmpHdr* image, TRect rect, float gammaB, float gammaG, float gammaR);
+/// B, G and R of `count` pixels to PowerHdr(value, exponent), alpha kept: the gamma the savers
+/// of float formats apply, on a row they own.
+void PowerRowHdr(TColorHdr* row, std::size_t count, float exponent);
 /// Nothing when any power is 0.
 void SCurveHdr(TBmpHdr* image, TRect rect, float powerB, float powerG, float powerR);
 /// Values in low..high: low..pivot scaled about low by (1 + amount), the rest about high by

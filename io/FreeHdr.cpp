@@ -7,6 +7,7 @@
 #include <limits>
 #include <new>
 
+#include "adjust/ToneAdjust.h"
 #include "core/Parallel.h"
 #include "io/FileStatus.h"
 #include "io/HeaderCheck.h"
@@ -161,10 +162,15 @@ bool SaveFloats(int format, const std::string& fileName, const TBmpHdr* image,
     const float gamma = info.Gamma;
     return FillAndSave(format, type, withAlpha ? 128 : 96, fileName, image, info,
                        [withAlpha, gamma](const TRawHdr& row, std::uint8_t* line) {
-                           for (const TColorHdr& p : row) {
-                               WriteFloat(line, GammaHdr(p.R, gamma));
-                               WriteFloat(line + 4, GammaHdr(p.G, gamma));
-                               WriteFloat(line + 8, GammaHdr(p.B, gamma));
+                           // GammaHdr of every value, through the vector power kernels.
+                           thread_local TRawHdr mapped;
+                           mapped.assign(row.begin(), row.end());
+                           if (gamma != 1.0f)
+                               PowerRowHdr(mapped.data(), mapped.size(), gamma);
+                           for (const TColorHdr& p : mapped) {
+                               WriteFloat(line, p.R > 0.0f ? p.R : 0.0f);
+                               WriteFloat(line + 4, p.G > 0.0f ? p.G : 0.0f);
+                               WriteFloat(line + 8, p.B > 0.0f ? p.B : 0.0f);
                                if (withAlpha)
                                    WriteFloat(line + 12, p.A);
                                line += withAlpha ? 16 : 12;

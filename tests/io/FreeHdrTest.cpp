@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -1229,6 +1231,51 @@ TEST(SaveImageFile, WorkedExamplePixelInEveryFormat)
         EXPECT_NEAR(q.B, 128 / 255.0f, bound) << ext;
         EXPECT_NEAR(q.G, 1.0f, bound) << ext;
         EXPECT_NEAR(q.R, 0.0f, bound) << ext;
+    }
+}
+
+TEST(SaveImageFile, FloatGammaIsGammaHdrOfEveryValueBitForBit)
+{
+    // Odd widths run the kernels' short tails; every kind of value meets every channel.
+    const float special[] = {NAN,    -Inf, Inf,  -0.0f,    0.0f,    1.0f,  -0.3f, 1e-38f,
+                             3e-45f, 0.5f, 2.0f, 65504.0f, 0.2176f, 1e30f, 7.25f};
+    const TTempDir dir;
+    for (const int width : {1, 5, 37}) {
+        TBmpHdr image;
+        image.SetSize(width, 3, clNoneHdr);
+        std::uint32_t k = 0;
+        for (TRawHdr& row : image.Pixels)
+            for (TColorHdr& p : row) {
+                auto next = [&] {
+                    ++k;
+                    return k % 3 == 0 ? special[k % std::size(special)]
+                                      : static_cast<float>(k * 2654435761u % 100000u) / 7919.0f;
+                };
+                p = TColorHdr{next(), next(), next(), next()};
+            }
+        for (const float gamma : {2.2f, 0.45f, 1.0f}) {
+            const std::string name = dir.File("g" + std::to_string(width) + ".exr");
+            ASSERT_TRUE(SaveAsExr(name, &image, SaveInfo(true, gamma, EXR_FLOAT)))
+                << LastFileStatus().Message;
+            const TLoaded loaded = LoadFile(name);
+            ASSERT_TRUE(loaded.Ok) << loaded.Status.Message;
+            for (int y = 0; y < 3; ++y)
+                for (int x = 0; x < width; ++x) {
+                    const TColorHdr& s = image.Pixels[y][x];
+                    const TColorHdr& q = loaded.Image.Pixels[y][x];
+                    const std::string where = std::to_string(width) + " wide, gamma " +
+                                              std::to_string(gamma) + ", x " + std::to_string(x);
+                    EXPECT_EQ(std::bit_cast<std::uint32_t>(q.B),
+                              std::bit_cast<std::uint32_t>(GammaHdr(s.B, gamma)))
+                        << where << ", B of " << s.B;
+                    EXPECT_EQ(std::bit_cast<std::uint32_t>(q.G),
+                              std::bit_cast<std::uint32_t>(GammaHdr(s.G, gamma)))
+                        << where << ", G of " << s.G;
+                    EXPECT_EQ(std::bit_cast<std::uint32_t>(q.R),
+                              std::bit_cast<std::uint32_t>(GammaHdr(s.R, gamma)))
+                        << where << ", R of " << s.R;
+                }
+        }
     }
 }
 
