@@ -10,6 +10,7 @@
 
 #include "core/Parallel.h"
 #include "core/Progress.h"
+#include "geometry/PixelVec.h"
 
 namespace lumivex {
 namespace {
@@ -18,23 +19,7 @@ struct TProgressEnd {
     ~TProgressEnd() { FilterProgress(psEnd, 0); }
 };
 
-// ClampHdr, inline: 0 for values not above 0 (NaN included), 1 from 1 up.
-inline float Clamp01(float v) { return v > 0.0f ? (v < 1.0f ? v : 1.0f) : 0.0f; }
-
-// Four channels in one register; lane by lane the same float operations as the scalar code.
-using TVec4 = float __attribute__((vector_size(16)));
-
-TVec4 Load(const TColorHdr& p)
-{
-    TVec4 v;
-    std::memcpy(&v, &p, sizeof v);
-    return v;
-}
-
-TColorHdr Clamped(TVec4 v)
-{
-    return TColorHdr{Clamp01(v[0]), Clamp01(v[1]), Clamp01(v[2]), Clamp01(v[3])};
-}
+using namespace geometry;
 
 // The cubic kernels of THdrManager, repeated here so that the inner loop can inline them; the
 // tests compare every mode against the manager bit for bit.

@@ -9,9 +9,12 @@
 #include "core/Parallel.h"
 #include "core/Progress.h"
 #include "geometry/GeometryHdr.h"
+#include "geometry/PixelVec.h"
 
 namespace lumivex {
 namespace {
+
+using namespace geometry;
 
 struct TProgressEnd {
     ~TProgressEnd() { FilterProgress(psEnd, 0); }
@@ -37,32 +40,10 @@ float Sinc(float x)
 // of a 65535-fold shrink inside 32-bit indices.
 constexpr float MaxSupport = 100.0f;
 
-// Four channels in one register; lane by lane the same float operations as the scalar sums.
-using TVec4 = float __attribute__((vector_size(16)));
+// sum / total per channel, then clamped to 0..1 with NaN to 0.
+TVec4 NormalisedVec(TVec4 sum, float total) { return ClampLanes(sum / total); }
 
-TVec4 Load(const TColorHdr& p)
-{
-    TVec4 v;
-    std::memcpy(&v, &p, sizeof v);
-    return v;
-}
-
-// sum / total per channel, then ClampHdr lane by lane without leaving the register: 0 for values
-// not above 0 (a compare fails for NaN), 1 from 1 up.
-TVec4 NormalisedVec(TVec4 sum, float total)
-{
-    const TVec4 v = sum / total;
-    const TVec4 one{1.0f, 1.0f, 1.0f, 1.0f};
-    const TVec4 zero{0.0f, 0.0f, 0.0f, 0.0f};
-    const TVec4 top = v < one ? v : one;
-    return v > zero ? top : zero;
-}
-
-TColorHdr Normalised(TVec4 sum, float total)
-{
-    const TVec4 v = NormalisedVec(sum, total);
-    return TColorHdr{v[0], v[1], v[2], v[3]};
-}
+TColorHdr Normalised(TVec4 sum, float total) { return ToColorHdr(NormalisedVec(sum, total)); }
 
 float ScaleOf(std::int32_t srcSize, std::int32_t dstSize)
 {
