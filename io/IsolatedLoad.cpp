@@ -118,14 +118,13 @@ private:
 
 class TMapping {
 public:
-    // Populating the parent's read-only view at once beats a fault for every 4 KiB; the child's
-    // writable view is faulted in by the copying threads, in parallel.
+    // Both views are populated at once: a fault for every 4 KiB of shared memory costs more than
+    // the copy into it, most of all on virtual machines.
     TMapping(int fd, std::size_t size, int protection) : m_size(size)
     {
         if (size == 0)
             return;
-        const int populate = (protection & PROT_WRITE) != 0 ? 0 : MAP_POPULATE;
-        void* p = ::mmap(nullptr, size, protection, MAP_SHARED | populate, fd, 0);
+        void* p = ::mmap(nullptr, size, protection, MAP_SHARED | MAP_POPULATE, fd, 0);
         if (p != MAP_FAILED)
             m_data = static_cast<std::uint8_t*>(p);
     }
