@@ -36,8 +36,8 @@ namespace lumivex::detail {
 inline constexpr std::size_t BlockPixels = 4;
 
 // The helpers are inlined into the target_clones kernels of each unit, so the AVX argument
-// convention they would have without AVX never crosses a call. (Only the adjust units include
-// this header, so the ignored warning stays theirs.)
+// convention they would have without AVX never crosses a call. (Only the per-pixel kernel units
+// of adjust and the local tone mapping include this header, so the ignored warning stays theirs.)
 #pragma GCC diagnostic ignored "-Wpsabi"
 
 using TPix = float __attribute__((vector_size(16)));

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "adjust/PowerLanes.h"
 #include "adjust/ToneCurve.h"
 #include "core/Parallel.h"
 #include "core/Progress.h"
@@ -371,6 +372,96 @@ __attribute__((target_clones("avx2", "default"))) void MicroDetailsLanes(
     }
 }
 
+// ToneChannel(LocalReinhard or LocalLogaritmic, factor z, factor average) for the 16 lanes of a
+// block, bit for bit. Both operators are float(exp(G L + t)) with t = float(ln v - ln a) and L =
+// ln u or ln a, in glibc's double exp and log. The lanes run the FMA kernels' series instead:
+// each log within 2^-49 of glibc's relative to the result, exp within 2^-46.5. A lane is kept only
+// when every value that close rounds to the same float: t when t - M and t + M (M a bound on the
+// difference from glibc's, with room) give one float, the result when y (1 - R) and y (1 + R)
+// clamp to one float. v == a gives t = 0 in both. All other lanes, and those outside the series'
+// domain (zero, negative, infinite or NaN inputs, |exponent| beyond 87), take the scalar call.
+namespace lanes {
+
+using namespace detail;
+
+template <TLaneKind Kind, bool Reinhard>
+[[gnu::always_inline]] inline void ToneBlockOf(TLocalToneFunc func, const float* z,
+                                               const float* average, float factor, float* out)
+{
+    using F = TFloatLanes<Kind>;
+    using D = TDoubleLanes<Kind>;
+    F v;
+    F a;
+    std::memcpy(&v, z, sizeof v);
+    std::memcpy(&a, average, sizeof a);
+    v = v * factor;
+    a = a * factor;
+    constexpr float Inf = std::numeric_limits<float>::infinity();
+    const TMaskLanes<F> usable = (v > 0.0f) & (v < Inf) & (a > 0.0f) & (a < Inf);
+    // Lanes that are not computed see 1, so no NaN or infinity enters the series.
+    const D vd = WidenTo<D>(Select(usable, v, Splat<F>(1.0f)));
+    const D ad = WidenTo<D>(Select(usable, a, Splat<F>(1.0f)));
+    const D lv = LogLanesFma(vd);
+    const D la = LogLanesFma(ad);
+    const D td = lv - la;
+    const auto magnitude = [](const D& x) { return Select(x < 0.0, 0.0 - x, x); };
+    const D m = (magnitude(lv) + magnitude(la)) * 0x1p-48 + magnitude(td) * 0x1p-51;
+    const F t = NarrowTo<F>(td);
+    TMaskLanes<D> fast =
+        WidenMask<D>(usable & ((NarrowTo<F>(td - m) == NarrowTo<F>(td + m)) | (v == a)));
+    D l = la;
+    if constexpr (Reinhard) {
+        const F u = NarrowTo<F>(vd / (static_cast<double>(ReinhardKey) + ad));
+        const TMaskLanes<F> positive = u > 0.0f;
+        fast = fast & WidenMask<D>(positive);
+        l = LogLanesFma(WidenTo<D>(Select(positive, u, Splat<F>(1.0f))));
+    }
+    const D gl = static_cast<double>(GammaExponent) * l;
+    const D e = gl + WidenTo<D>(t);
+    const D y = ExpLanesFma(e);
+    const D r = magnitude(gl) * 0x1p-48 + magnitude(e) * 0x1p-51 + 0x1p-46;
+    const F low = ClampLanes(NarrowTo<F>(y - y * r));
+    const F high = ClampLanes(NarrowTo<F>(y + y * r));
+    fast =
+        fast & WidenMask<D>(low == high) & (e < 87.0) & (e > -87.0) & (gl < 700.0) & (gl > -700.0);
+    std::memcpy(out, &low, sizeof low);
+    if (AnyLane(~fast)) [[unlikely]] {
+        for (int c = 0; c < 16; ++c)
+            if (fast[c] == 0)
+                out[c] = ToneChannel(func, v[c], a[c]);
+    }
+}
+
+__attribute__((target("avx512f,avx512vl,avx512dq,avx2,fma"))) void ToneBlockAvx512(
+    TLocalToneFunc func, bool reinhard, const float* z, const float* average, float factor,
+    float* out)
+{
+    if (reinhard)
+        ToneBlockOf<TLaneKind::lkAvx512, true>(func, z, average, factor, out);
+    else
+        ToneBlockOf<TLaneKind::lkAvx512, false>(func, z, average, factor, out);
+}
+
+__attribute__((target("avx2,fma"))) void ToneBlockFma(TLocalToneFunc func, bool reinhard,
+                                                      const float* z, const float* average,
+                                                      float factor, float* out)
+{
+    if (reinhard)
+        ToneBlockOf<TLaneKind::lkFma, true>(func, z, average, factor, out);
+    else
+        ToneBlockOf<TLaneKind::lkFma, false>(func, z, average, factor, out);
+}
+
+// Without FMA: the scalar calls, as the definition makes them.
+void ToneBlockPlain(TLocalToneFunc func, bool, const float* z, const float* average, float factor,
+                    float* out)
+{
+    for (int c = 0; c < 16; ++c)
+        out[c] = ToneChannel(func, factor * z[c], factor * average[c]);
+}
+
+}  // namespace lanes
+
 // One walk for both routines: toneMap selects the edge-preserving average and the exposure.
 void LocalWalk(TBmpHdr* image, const TFilterMatrix* kernel, TRect rect, TLocalToneFunc func,
                bool toneMap, std::int8_t exposure)
@@ -389,6 +480,8 @@ void LocalWalk(TBmpHdr* image, const TFilterMatrix* kernel, TRect rect, TLocalTo
     const float divisor2 = kernel->Divisor * 2.0f;
     const double amount = MicroDetailsAmount;
     const bool vectorFunc = !toneMap && func == MicroDetailsFunc;
+    const bool reinhard = func == LocalReinhard;
+    const bool vectorTone = toneMap && (reinhard || func == LocalLogaritmic);
     const float* weights = kernel->Values.data();  // tap t of either arm: Values[t]
 
     std::vector<std::unique_ptr<TBandRows>> bands;
@@ -438,8 +531,19 @@ void LocalWalk(TBmpHdr* image, const TFilterMatrix* kernel, TRect rect, TLocalTo
                         }
                         continue;
                     }
-                    // The operator's calls stay scalar: exp and log in double are not
-                    // reproducible in vector form.
+                    if (vectorTone) {
+                        for (int c = 0; c < 3; ++c)
+                            detail::RunLanes(lanes::ToneBlockAvx512, lanes::ToneBlockFma,
+                                             lanes::ToneBlockPlain, func, reinhard, zB + c * stride,
+                                             average + c * Lanes, factor, result + c * Lanes);
+                        for (int j = 0; j < n; ++j) {
+                            out[j].B = result[j];
+                            out[j].G = result[Lanes + j];
+                            out[j].R = result[2 * Lanes + j];
+                        }
+                        continue;
+                    }
+                    // Other operators are called one value at a time.
                     const float* zG = zB + stride;
                     const float* zR = zG + stride;
                     const float* aB = average;

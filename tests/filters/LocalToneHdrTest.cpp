@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "TestImages.h"
 #include "TestLoad.h"
 #include "TestProgress.h"
+#include "adjust/PowerLanes.h"
 #include "adjust/ToneCurve.h"
 #include "core/Parallel.h"
 #include "core/Progress.h"
@@ -611,6 +613,54 @@ TEST_F(LocalToneTest, MicroDetailsMatchesTheSingleThreadedDefinitionBitForBit)
                           {"amount -0.7", false, MicroDetailsFunc, 0, -0.7f},
                           {"amount 1", false, MicroDetailsFunc, 0, 1.0f},
                           {"Logaritmic as detail function", false, LocalLogaritmic, 0, 0.0f}});
+}
+
+// The vector exp and log of the Reinhard and logarithmic operators against their scalar calls:
+// values over the whole float range, with zeros of both signs, subnormals, negatives, NaN,
+// infinities and runs of equal values (a value equal to its average), for every kernel version
+// the processor has.
+TEST_F(LocalToneTest, VectorOperatorsEqualTheScalarCallsOverTheWholeRangeInEveryVersion)
+{
+    std::mt19937 gen(77);
+    const float special[] = {0.0f,      -0.0f, 1e-45f, 1e-40f, -2.0f,  NAN,   INFINITY,
+                             -INFINITY, 1.0f,  0.5f,   3e38f,  1e-30f, 0.53f, 2.0f};
+    TBmpHdr source;
+    source.SetSize(53, 29, clNoneHdr);
+    for (TRawHdr& row : source.Pixels) {
+        float run = 0.0f;
+        for (TColorHdr& p : row) {
+            auto value = [&]() {
+                const std::uint32_t r = gen();
+                if (r % 11 == 0)
+                    return special[gen() % std::size(special)];
+                if (r % 7 == 0)
+                    return run;  // repeats the last value: flat stretches
+                run = std::ldexp(static_cast<float>(gen() % 100000) / 100000.0f,
+                                 static_cast<int>(gen() % 120) - 80);
+                return run;
+            };
+            p = TColorHdr{value(), value(), value(), 1.0f};
+        }
+    }
+    const auto kernels = Kernels();
+    for (const detail::TLaneKind kind :
+         {detail::TLaneKind::lkAvx512, detail::TLaneKind::lkFma, detail::TLaneKind::lkPlain}) {
+        detail::LaneLimit = kind;
+        for (const auto& k : kernels)
+            for (const TLocalToneFunc func : {LocalReinhard, LocalLogaritmic})
+                for (const std::int8_t exposure :
+                     {std::int8_t{-5}, std::int8_t{0}, std::int8_t{7}}) {
+                    TBmpHdr expect = Copy(source);
+                    RefLocal(expect, k.get(), MaxRectHdr, func, true, exposure);
+                    TBmpHdr image = Copy(source);
+                    LocalToneMapHdr(&image, k.get(), MaxRectHdr, func, exposure);
+                    EXPECT_TRUE(SameBits(image, expect))
+                        << (func == LocalReinhard ? "Reinhard" : "logarithmic") << ", width "
+                        << k->Width << ", exposure " << int{exposure} << ", version "
+                        << static_cast<int>(kind);
+                }
+    }
+    detail::LaneLimit = detail::TLaneKind::lkAvx512;
 }
 
 TEST_F(LocalToneTest, StepCallsComeInOrderOncePerRow)
