@@ -181,7 +181,6 @@ void Bitmap32ToHdr(const TBitmap* bitmap, TRect srcRect, TBmpHdr* image, std::in
 /// Alpha 1.0.
 void Bitmap24ToHdr(const TBitmap* bitmap, TRect srcRect, TBmpHdr* image, std::int32_t x,
                    std::int32_t y, TRect dstRect);
-/// Composites one pixel onto 3 bytes B, G, R.
 // Inline: savers call it for every pixel of a photograph.
 inline void ColorHdrToBGR(const TColorHdr& color, std::uint8_t* bgr)
 {
@@ -190,6 +189,7 @@ inline void ColorHdrToBGR(const TColorHdr& color, std::uint8_t* bgr)
     bgr[2] = FloatToByte(color.R);
 }
 
+/// Composites one pixel onto 3 bytes B, G, R.
 inline void BlendPixelToBGR(const TColorHdr& color, std::uint8_t* bgr, float opacity);
 /// Draws the region 1:1 at (x, y) of a 24-bit bitmap, blending by alpha; other bitmaps are
 /// left alone.

@@ -162,12 +162,16 @@ bool SaveFloats(int format, const std::string& fileName, const TBmpHdr* image,
     const float gamma = info.Gamma;
     return FillAndSave(format, type, withAlpha ? 128 : 96, fileName, image, info,
                        [withAlpha, gamma](const TRawHdr& row, std::uint8_t* line) {
-                           // GammaHdr of every value, through the vector power kernels.
+                           // PowerHdr of every value (0 for values not above 0, NaN
+                           // included), through the vector power kernels.
                            thread_local TRawHdr mapped;
-                           mapped.assign(row.begin(), row.end());
-                           if (gamma != 1.0f)
+                           const TRawHdr* values = &row;
+                           if (gamma != 1.0f) {
+                               mapped.assign(row.begin(), row.end());
                                PowerRowHdr(mapped.data(), mapped.size(), gamma);
-                           for (const TColorHdr& p : mapped) {
+                               values = &mapped;
+                           }
+                           for (const TColorHdr& p : *values) {
                                WriteFloat(line, p.R > 0.0f ? p.R : 0.0f);
                                WriteFloat(line + 4, p.G > 0.0f ? p.G : 0.0f);
                                WriteFloat(line + 8, p.B > 0.0f ? p.B : 0.0f);
@@ -577,16 +581,6 @@ bool LoadBmpHdr(const std::string& fileName, TBmpHdr* image, TImageInfo& info)
 
 // ---------------------------------------------------------------------------------------------
 // Saving
-
-float GammaHdr(float value, float gamma)
-{
-    if (!(value > 0.0f))
-        return 0.0f;
-    if (gamma == 1.0f)
-        return value;
-    return static_cast<float>(
-        std::exp(static_cast<double>(gamma) * std::log(static_cast<double>(value))));
-}
 
 bool SaveAsJpeg(const std::string& fileName, const TBmpHdr* image, const TImageInfo& info)
 {

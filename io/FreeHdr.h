@@ -92,8 +92,6 @@ bool SaveAsHdr(const std::string& fileName, const TBmpHdr* image, const TImageIn
 /// EXR_FLOAT in ExrFlags writes 32-bit floats (lossless); without it, half floats.
 bool SaveAsExr(const std::string& fileName, const TBmpHdr* image, const TImageInfo& info);
 
-/// 0 for values not above 0 (NaN included), the value for gamma 1, else value^gamma as float.
-float GammaHdr(float value, float gamma);
 /// Dots per centimetre to dots per inch, rounded to the nearest 0.02 (ties to even).
 float RoundDpi(double dpcm);
 

@@ -16,6 +16,7 @@
 
 #include "TestData.h"
 #include "TestImages.h"
+#include "adjust/ToneCurve.h"
 #include "cli/Cli.h"
 #include "core/Parallel.h"
 #include "io/FileStatus.h"
@@ -349,8 +350,8 @@ TEST_F(RunCliTest, ConvertsToEveryFormatAndBack)
     for (std::size_t y = 0; y < 12; ++y)
         for (std::size_t x = 0; x < 64; ++x) {
             const TColorHdr& s = rgb.Image.Pixels[y][x];
-            const float expected[] = {GammaHdr(s.B, 2.2f), GammaHdr(s.G, 2.2f),
-                                      GammaHdr(s.R, 2.2f)};
+            const float expected[] = {PowerHdr(s.B, 2.2f), PowerHdr(s.G, 2.2f),
+                                      PowerHdr(s.R, 2.2f)};
             const TColorHdr& h = hdr.Image.Pixels[y][x];
             const TColorHdr& e = exr.Image.Pixels[y][x];
             const float hs[] = {h.B, h.G, h.R};

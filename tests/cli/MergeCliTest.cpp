@@ -9,6 +9,7 @@
 
 #include "TestData.h"
 #include "TestImages.h"
+#include "adjust/ToneCurve.h"
 #include "cli/Cli.h"
 #include "core/BmpHdr.h"
 #include "core/Parallel.h"
@@ -88,9 +89,9 @@ TBmpHdr WithGamma(const TBmpHdr& image, float gamma)
     out.Assign(&image);
     for (auto& row : out.Pixels)
         for (TColorHdr& p : row) {
-            p.B = GammaHdr(p.B, gamma);
-            p.G = GammaHdr(p.G, gamma);
-            p.R = GammaHdr(p.R, gamma);
+            p.B = PowerHdr(p.B, gamma);
+            p.G = PowerHdr(p.G, gamma);
+            p.R = PowerHdr(p.R, gamma);
         }
     return out;
 }

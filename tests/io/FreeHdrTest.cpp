@@ -15,6 +15,7 @@
 
 #include "TestData.h"
 #include "TestImages.h"
+#include "adjust/ToneCurve.h"
 #include "io/FileStatus.h"
 #include "io/FreeHdr.h"
 #include "io/FreeImageApi.h"
@@ -909,25 +910,26 @@ TEST(RoundDpi, ConvertsDotsPerCentimetreToInchesInStepsOfOneFiftieth)
     EXPECT_EQ(RoundDpi(0.0), 0.0f);
 }
 
-TEST(GammaHdr, MapsNonPositiveAndNanToZeroAndRaisesTheRest)
+// The savers' gamma is PowerHdr of each value.
+TEST(SaverGamma, MapsNonPositiveAndNanToZeroAndRaisesTheRest)
 {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     for (const float gamma : {1.0f, 2.2f, 0.5f}) {
-        EXPECT_EQ(GammaHdr(nan, gamma), 0.0f) << gamma;
-        EXPECT_EQ(GammaHdr(-0.3f, gamma), 0.0f) << gamma;
-        EXPECT_EQ(GammaHdr(-Inf, gamma), 0.0f) << gamma;
-        EXPECT_EQ(GammaHdr(0.0f, gamma), 0.0f) << gamma;
-        EXPECT_FALSE(std::signbit(GammaHdr(-0.0f, gamma))) << gamma;  // +0, not -0
+        EXPECT_EQ(PowerHdr(nan, gamma), 0.0f) << gamma;
+        EXPECT_EQ(PowerHdr(-0.3f, gamma), 0.0f) << gamma;
+        EXPECT_EQ(PowerHdr(-Inf, gamma), 0.0f) << gamma;
+        EXPECT_EQ(PowerHdr(0.0f, gamma), 0.0f) << gamma;
+        EXPECT_FALSE(std::signbit(PowerHdr(-0.0f, gamma))) << gamma;  // +0, not -0
     }
     // Gamma 1 is the identity, bit for bit, also far outside the half range.
     for (const float v : {0.1234567f, 1e-40f, 2.0f, 100000.0f, 3.0e38f, Inf})
-        EXPECT_EQ(GammaHdr(v, 1.0f), v) << v;
+        EXPECT_EQ(PowerHdr(v, 1.0f), v) << v;
     // Otherwise v^gamma, computed in double and rounded once to float.
     for (const float v : {0.5f, 2.0f, 0.25f, 5.0f, 0.125f})
-        EXPECT_EQ(GammaHdr(v, 2.2f), static_cast<float>(std::pow(double{v}, double{2.2f}))) << v;
-    EXPECT_EQ(GammaHdr(0.5f, 2.0f), 0.25f);
-    EXPECT_EQ(GammaHdr(5.0f, 2.0f), 25.0f);
-    EXPECT_EQ(GammaHdr(0.25f, 0.5f), 0.5f);
+        EXPECT_EQ(PowerHdr(v, 2.2f), static_cast<float>(std::pow(double{v}, double{2.2f}))) << v;
+    EXPECT_EQ(PowerHdr(0.5f, 2.0f), 0.25f);
+    EXPECT_EQ(PowerHdr(5.0f, 2.0f), 25.0f);
+    EXPECT_EQ(PowerHdr(0.25f, 0.5f), 0.5f);
 }
 
 TEST(SaveFormatFromFileName, MapsTheKnownExtensionsOnly)
@@ -1178,7 +1180,7 @@ TEST(SaveAsExr, FloatFlagRoundTripsBitExactlyBeyondTheHalfRange)
     for (int y = 0; y < 3; ++y)
         for (int x = 0; x < 11; ++x) {
             const TColorHdr& q = image.Pixels[y][x];
-            const TColorHdr expected{GammaHdr(q.B, 1.0f), GammaHdr(q.G, 1.0f), GammaHdr(q.R, 1.0f),
+            const TColorHdr expected{PowerHdr(q.B, 1.0f), PowerHdr(q.G, 1.0f), PowerHdr(q.R, 1.0f),
                                      q.A};
             const TColorHdr& p = loaded.Image.Pixels[y][x];
             EXPECT_EQ(std::memcmp(&p, &expected, sizeof p), 0) << At("exr float", x, y);
@@ -1234,7 +1236,7 @@ TEST(SaveImageFile, WorkedExamplePixelInEveryFormat)
     }
 }
 
-TEST(SaveImageFile, FloatGammaIsGammaHdrOfEveryValueBitForBit)
+TEST(SaveImageFile, FloatGammaIsPowerHdrOfEveryValueBitForBit)
 {
     // Odd widths run the kernels' short tails; every kind of value meets every channel.
     const float special[] = {NAN,    -Inf, Inf,  -0.0f,    0.0f,    1.0f,  -0.3f, 1e-38f,
@@ -1266,13 +1268,13 @@ TEST(SaveImageFile, FloatGammaIsGammaHdrOfEveryValueBitForBit)
                     const std::string where = std::to_string(width) + " wide, gamma " +
                                               std::to_string(gamma) + ", x " + std::to_string(x);
                     EXPECT_EQ(std::bit_cast<std::uint32_t>(q.B),
-                              std::bit_cast<std::uint32_t>(GammaHdr(s.B, gamma)))
+                              std::bit_cast<std::uint32_t>(PowerHdr(s.B, gamma)))
                         << where << ", B of " << s.B;
                     EXPECT_EQ(std::bit_cast<std::uint32_t>(q.G),
-                              std::bit_cast<std::uint32_t>(GammaHdr(s.G, gamma)))
+                              std::bit_cast<std::uint32_t>(PowerHdr(s.G, gamma)))
                         << where << ", G of " << s.G;
                     EXPECT_EQ(std::bit_cast<std::uint32_t>(q.R),
-                              std::bit_cast<std::uint32_t>(GammaHdr(s.R, gamma)))
+                              std::bit_cast<std::uint32_t>(PowerHdr(s.R, gamma)))
                         << where << ", R of " << s.R;
                 }
         }
