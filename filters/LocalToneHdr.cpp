@@ -404,7 +404,10 @@ template <TLaneKind Kind, bool Reinhard>
     const D lv = LogLanesFma(vd);
     const D la = LogLanesFma(ad);
     const D td = lv - la;
-    const auto magnitude = [](const D& x) { return Select(x < 0.0, 0.0 - x, x); };
+    const auto magnitude = [](const D& x) __attribute__((always_inline))
+    {
+        return Select(x < 0.0, 0.0 - x, x);
+    };
     const D m = (magnitude(lv) + magnitude(la)) * 0x1p-48 + magnitude(td) * 0x1p-51;
     const F t = NarrowTo<F>(td);
     TMaskLanes<D> fast =
