@@ -18,7 +18,7 @@ build FuzzBmp tests/fuzz/FuzzBmp.cpp platform/BmpFile.cpp platform/Bitmap.cpp
 build FuzzJpeg tests/fuzz/FuzzJpeg.cpp platform/JpegFile.cpp platform/Bitmap.cpp
 build FuzzFreeRows tests/fuzz/FuzzFreeRows.cpp io/FreeHdr.cpp io/FreeImageApi.cpp io/FileStatus.cpp \
     io/HeaderCheck.cpp io/PlatformHdr.cpp platform/BmpFile.cpp platform/JpegFile.cpp \
-    platform/SafeSave.cpp $core
+    platform/SafeSave.cpp adjust/ToneAdjust.cpp adjust/ToneCurve.cpp $core
 build FuzzIni tests/fuzz/FuzzIni.cpp platform/IniFile.cpp platform/SafeSave.cpp
 # The engine once, as an archive, for the targets that reach most of it.
 engine=$out/libengine.a
