@@ -525,20 +525,15 @@ void LocalWalk(TBmpHdr* image, const TFilterMatrix* kernel, TRect rect, TLocalTo
                         SimilarAverage(arms, weights, limit, bias, average);
                     else
                         PlainAverage(arms, weights, divisor2, bias, average);
-                    if (vectorFunc) {
-                        MicroDetailsLanes(zB, stride, average, amount, result);
-                        for (int j = 0; j < n; ++j) {
-                            out[j].B = result[j];
-                            out[j].G = result[Lanes + j];
-                            out[j].R = result[2 * Lanes + j];
-                        }
-                        continue;
-                    }
-                    if (vectorTone) {
-                        for (int c = 0; c < 3; ++c)
-                            detail::RunLanes(lanes::ToneBlockAvx512, lanes::ToneBlockFma,
-                                             lanes::ToneBlockPlain, func, reinhard, zB + c * stride,
-                                             average + c * Lanes, factor, result + c * Lanes);
+                    if (vectorFunc || vectorTone) {
+                        if (vectorFunc)
+                            MicroDetailsLanes(zB, stride, average, amount, result);
+                        else
+                            for (int c = 0; c < 3; ++c)
+                                detail::RunLanes(lanes::ToneBlockAvx512, lanes::ToneBlockFma,
+                                                 lanes::ToneBlockPlain, func, reinhard,
+                                                 zB + c * stride, average + c * Lanes, factor,
+                                                 result + c * Lanes);
                         for (int j = 0; j < n; ++j) {
                             out[j].B = result[j];
                             out[j].G = result[Lanes + j];
