@@ -75,6 +75,13 @@ int SeekChecked(void* handle, long offset, int origin)
 
 long TellChecked(void* handle) { return std::ftell(static_cast<TCheckedFile*>(handle)->File); }
 
+// FreeImage's scan lines: whole bytes, padded to 4.
+std::size_t LibraryPitch(int width, int bpp)
+{
+    const std::size_t bits = static_cast<std::size_t>(width) * static_cast<std::size_t>(bpp);
+    return ((bits + 7) / 8 + 3) & ~std::size_t{3};
+}
+
 bool CheckSaveImage(const TBmpHdr* image)
 {
     if (image == nullptr || image->IsEmpty()) {
@@ -127,16 +134,26 @@ bool FillAndSave(int format, int type, int bpp, const std::string& fileName, con
     ClearFreeImageMessage();
     if (!CheckSaveImage(image))
         return false;
-    TBmpFree free(type, image->Width(), image->Height(), bpp);
-    if (!free.IsValid()) {
+    // The fill writes every byte, so the pixel memory is not cleared first: on a large image
+    // that pass cost as much as the fill, and on one thread.
+    TBmpFree free;
+    if (free.AllocateUncleared(type, image->Width(), image->Height(), bpp) == nullptr) {
         SetFileStatus(TFileErrorCode::feOutOfMemory, "cannot allocate the image to save");
         return false;
     }
     const int height = image->Height();
+    const std::size_t lineBytes =
+        static_cast<std::size_t>(image->Width()) * static_cast<std::size_t>(bpp / 8);
+    const std::size_t padding = free.GetPitch() - lineBytes;
     ParallelRows(0, height, [&](std::int64_t first, std::int64_t last) {
-        for (auto y = static_cast<int>(first); y < last; ++y)
-            fill(image->Pixels[static_cast<std::size_t>(y)], free.GetScanLine(height - 1 - y));
+        for (auto y = static_cast<int>(first); y < last; ++y) {
+            std::uint8_t* line = free.GetScanLine(height - 1 - y);
+            fill(image->Pixels[static_cast<std::size_t>(y)], line);
+            std::memset(line + lineBytes, 0, padding);
+        }
     });
+    // OpenEXR compresses its blocks of lines on the engine's threads.
+    const TExrEncodeThreads exrThreads(format == FIF_EXR ? ThreadCount() : 1);
     return CommonSave(free, format, fileName, info);
 }
 
@@ -200,6 +217,8 @@ void TBmpFree::Unload()
     if (m_handle != nullptr)
         Api().Unload(m_handle);
     m_handle = nullptr;
+    m_bits.reset();
+    m_pitch = 0;
 }
 
 FIBITMAP* TBmpFree::Allocate(int type, int width, int height, int bpp)
@@ -207,6 +226,28 @@ FIBITMAP* TBmpFree::Allocate(int type, int width, int height, int bpp)
     Unload();
     if (FreeImageApi() != nullptr)
         m_handle = Api().AllocateT(type, width, height, bpp, 0, 0, 0);
+    return m_handle;
+}
+
+FIBITMAP* TBmpFree::AllocateUncleared(int type, int width, int height, int bpp)
+{
+    Unload();
+    const TFreeImageApi* api = FreeImageApi();
+    if (api == nullptr || api->AllocateHeaderForBits == nullptr || width < 1 || height < 1 ||
+        bpp < 1)
+        return Allocate(type, width, height, bpp);
+    // The library's own pitch, so that writers that copy whole scan lines write the same bytes.
+    const std::size_t pitch = LibraryPitch(width, bpp);
+    std::unique_ptr<std::uint8_t[]> bits(
+        new (std::nothrow) std::uint8_t[pitch * static_cast<std::size_t>(height)]);
+    if (bits == nullptr)
+        return nullptr;
+    m_handle = api->AllocateHeaderForBits(bits.get(), static_cast<unsigned>(pitch), type, width,
+                                          height, static_cast<unsigned>(bpp), 0, 0, 0);
+    if (m_handle != nullptr) {
+        m_bits = std::move(bits);
+        m_pitch = pitch;
+    }
     return m_handle;
 }
 
@@ -247,6 +288,13 @@ std::uint8_t* TBmpFree::GetScanLine(int y) const
     if (!IsValid() || y < 0 || y >= GetHeight())
         return nullptr;
     return Api().GetScanLine(m_handle, y);
+}
+
+std::size_t TBmpFree::GetPitch() const
+{
+    if (!IsValid())
+        return 0;
+    return m_bits != nullptr ? m_pitch : LibraryPitch(GetWidth(), GetBPP());
 }
 
 double TBmpFree::GetDpcmX() const

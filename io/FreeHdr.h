@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "core/BmpHdr.h"
@@ -42,6 +43,10 @@ public:
 
     FIBITMAP* Handle() const { return m_handle; }
     FIBITMAP* Allocate(int type, int width, int height, int bpp);
+    /// As Allocate, over pixel memory of its own that is neither cleared nor touched: the caller
+    /// writes every byte of every scan line (GetPitch) before use, which then also faults the
+    /// pages in on the caller's threads. Falls back to Allocate when the library cannot.
+    FIBITMAP* AllocateUncleared(int type, int width, int height, int bpp);
     /// False and no change for a null handle; otherwise takes ownership of it.
     bool SetHandle(FIBITMAP* handle);
     bool IsValid() const { return m_handle != nullptr; }
@@ -53,6 +58,8 @@ public:
     int GetBPP() const;
     /// Null when y is not a row of the bitmap.
     std::uint8_t* GetScanLine(int y) const;
+    /// The bytes from one scan line to the next, padding to 4 bytes included.
+    std::size_t GetPitch() const;
     /// Dots per centimetre.
     double GetDpcmX() const;
     double GetDpcmY() const;
@@ -74,6 +81,8 @@ private:
     void Unload();
 
     FIBITMAP* m_handle = nullptr;
+    std::unique_ptr<std::uint8_t[]> m_bits;  // the pixels of AllocateUncleared, after m_handle
+    std::size_t m_pitch = 0;
 };
 
 /// True when the FreeImage library could be loaded.

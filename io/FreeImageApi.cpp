@@ -80,6 +80,8 @@ std::optional<TFreeImageApi> LoadApi(void* h)
         Bind(h, api.SetOutputMessage, "FreeImage_SetOutputMessage");
     if (!ok)
         return std::nullopt;
+    // Optional: without it, saves fall back to the library's own (cleared) pixel memory.
+    Bind(h, api.AllocateHeaderForBits, "FreeImage_AllocateHeaderForBits");
     return api;
 }
 
@@ -119,16 +121,22 @@ std::string FreeImageVersion()
     return api != nullptr ? std::string(api->GetVersion()) : std::string();
 }
 
-void SetExrDecoderThreads(int threads)
+namespace {
+
+// Held while an encoding pool runs, and by forks.
+std::mutex g_exrPoolMutex;
+
+// Whether a pool could be asked for: a known OpenEXR library under a loaded FreeImage.
+bool SetExrThreads(int threads)
 {
 #if defined(__SANITIZE_THREAD__)
     // ThreadSanitizer sees neither the synchronisation of a pool inside an uninstrumented library
     // nor threads started after a fork: it would report races that are not there.
     (void)threads;
-    return;
+    return false;
 #endif
     if (FreeImageApi() == nullptr)
-        return;
+        return false;
     // The OpenEXR libraries FreeImage builds are linked against, and the mangled name of
     // Imf::setGlobalThreadCount(int) in each one's versioned namespace.
     static constexpr const char* Libraries[][2] = {
@@ -142,12 +150,41 @@ void SetExrDecoderThreads(int threads)
         if (exr == nullptr)
             continue;
         void (*setThreads)(int) = nullptr;
-        if (Bind(exr, setThreads, symbol))
+        const bool found = Bind(exr, setThreads, symbol);
+        if (found)
             setThreads(threads > 1 ? threads : 0);
         ::dlclose(exr);
-        return;
+        return found;
     }
+    return false;
 }
+
+}  // namespace
+
+void SetExrDecoderThreads(int threads) { SetExrThreads(threads); }
+
+TExrEncodeThreads::TExrEncodeThreads(int threads)
+{
+    if (threads < 2)
+        return;
+    g_exrPoolMutex.lock();
+    m_started = SetExrThreads(threads);
+    if (!m_started)
+        g_exrPoolMutex.unlock();
+}
+
+TExrEncodeThreads::~TExrEncodeThreads()
+{
+    if (!m_started)
+        return;
+    // Joins the pool's threads before a fork may copy the process.
+    SetExrThreads(0);
+    g_exrPoolMutex.unlock();
+}
+
+TExrPoolStopped::TExrPoolStopped() { g_exrPoolMutex.lock(); }
+
+TExrPoolStopped::~TExrPoolStopped() { g_exrPoolMutex.unlock(); }
 
 std::string FreeImageMessage() { return t_message; }
 

@@ -82,6 +82,10 @@ struct TFreeImageApi {
     void (*SetDotsPerMeterY)(FIBITMAP* dib, unsigned res);
     const char* (*GetVersion)();
     void (*SetOutputMessage)(void (*handler)(int fif, const char* message));
+    /// A bitmap over the caller's pixel memory (FreeImage 3.17 and later; may be null).
+    FIBITMAP* (*AllocateHeaderForBits)(std::uint8_t* bits, unsigned pitch, int type, int width,
+                                       int height, unsigned bpp, unsigned redMask,
+                                       unsigned greenMask, unsigned blueMask);
 };
 
 /// The loaded function table, or nullptr when the library or one of its functions is missing.
@@ -101,6 +105,29 @@ std::string FreeImageVersion();
 /// not depend on it. Only a decoder process calls this: a pool's threads would not survive a
 /// fork. Nothing happens without FreeImage or with an OpenEXR library it does not know.
 void SetExrDecoderThreads(int threads);
+
+/// While alive, OpenEXR under FreeImage compresses blocks of lines on a pool of `threads`
+/// threads (the bytes written do not depend on it); the pool is stopped again at the end, so no
+/// pool thread is alive when a decoder process is forked (see ExrPoolStopped).
+class TExrEncodeThreads {
+public:
+    explicit TExrEncodeThreads(int threads);
+    ~TExrEncodeThreads();
+    TExrEncodeThreads(const TExrEncodeThreads&) = delete;
+    TExrEncodeThreads& operator=(const TExrEncodeThreads&) = delete;
+
+private:
+    bool m_started = false;
+};
+
+/// Held around a fork: waits until no TExrEncodeThreads pool is running in this process.
+class TExrPoolStopped {
+public:
+    TExrPoolStopped();
+    ~TExrPoolStopped();
+    TExrPoolStopped(const TExrPoolStopped&) = delete;
+    TExrPoolStopped& operator=(const TExrPoolStopped&) = delete;
+};
 
 /// The last message FreeImage reported on this thread since ClearFreeImageMessage.
 std::string FreeImageMessage();

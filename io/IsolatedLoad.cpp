@@ -759,6 +759,7 @@ public:
             return;
         }
         std::fflush(nullptr);  // nothing buffered may be written twice
+        const TExrPoolStopped poolStopped;
         const pid_t pid = ::fork();
         if (pid < 0) {
             SetFileStatus(TFileErrorCode::feOutOfMemory,

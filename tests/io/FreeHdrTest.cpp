@@ -16,6 +16,7 @@
 #include "TestData.h"
 #include "TestImages.h"
 #include "adjust/ToneCurve.h"
+#include "core/Parallel.h"
 #include "io/FileStatus.h"
 #include "io/FreeHdr.h"
 #include "io/FreeImageApi.h"
@@ -1194,6 +1195,81 @@ TEST(SaveAsExr, FloatFlagRoundTripsBitExactlyBeyondTheHalfRange)
     ASSERT_TRUE(half.Ok);
     EXPECT_NE(half.Image.Pixels[0][1].B, 100000.0f);
     EXPECT_GT(std::filesystem::file_size(name), std::filesystem::file_size(halfName));
+}
+
+std::string FileBytes(const std::string& name)
+{
+    std::ifstream in(name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+int ThreadsOfThisProcess()
+{
+    const auto tasks = std::filesystem::directory_iterator("/proc/self/task");
+    return static_cast<int>(std::distance(begin(tasks), end(tasks)));
+}
+
+// OpenEXR compresses blocks of 32 lines on a pool during the save; the file must not depend on
+// it, and the pool must be gone afterwards (a decoder process forked later would copy it).
+TEST(SaveAsExr, EveryThreadCountWritesTheSameBytesAndNoPoolOutlivesTheSave)
+{
+    TBmpHdr image;
+    image.SetSize(203, 131, clNoneHdr);
+    for (int y = 0; y < 131; ++y)
+        for (int x = 0; x < 203; ++x) {
+            const float v = std::ldexp(1.0f + 0.0071f * static_cast<float>((x * 13 + y * 7) % 97),
+                                       (x + y) % 19 - 9);
+            image.Pixels[y][x] = TColorHdr{v, v * 0.37f, v * 2.9f, static_cast<float>(x % 5) / 4};
+        }
+    const TTempDir dir;
+    for (const std::int32_t flags : {0, EXR_FLOAT}) {
+        for (const bool transparent : {false, true}) {
+            std::string first;
+            for (const int threads : {1, 2, 7}) {
+                SetThreadCount(threads);
+                const std::string name = dir.File("t" + std::to_string(threads) + ".exr");
+                // The engine's own threads start with this save; only OpenEXR's differ after.
+                ASSERT_TRUE(SaveAsHdr(dir.File("warm.hdr"), &image, SaveInfo(false)));
+                const int before = ThreadsOfThisProcess();
+                ASSERT_TRUE(SaveAsExr(name, &image, SaveInfo(transparent, 1.0f, flags)))
+                    << LastFileStatus().Message;
+                EXPECT_EQ(ThreadsOfThisProcess(), before) << threads << " threads";
+                const std::string bytes = FileBytes(name);
+                if (first.empty())
+                    first = bytes;
+                EXPECT_EQ(bytes, first) << threads << " threads, flags " << flags;
+            }
+            const TLoaded loaded = LoadFile(dir.File("t7.exr"));
+            ASSERT_TRUE(loaded.Ok) << "a decoder process started after the saves";
+            EXPECT_EQ(loaded.Image.Width(), 203);
+        }
+    }
+    SetThreadCount(0);
+}
+
+// Saves fill pixel memory that nothing cleared; scan lines keep the library's 4-byte pitch.
+TEST(TBmpFree, UnclearedBitmapsHaveTheLibrarysPitch)
+{
+    if (!IsFreeImageAvailable())
+        GTEST_SKIP() << "FreeImage is not available";
+    struct TCase {
+        int Type, Width, Bpp;
+        std::size_t Pitch;
+    };
+    for (const TCase c :
+         {TCase{FIT_BITMAP, 5, 24, 16}, TCase{FIT_BITMAP, 1, 24, 4}, TCase{FIT_BITMAP, 3, 32, 12},
+          TCase{FIT_RGBF, 7, 96, 84}, TCase{FIT_RGBAF, 2, 128, 32}}) {
+        TBmpFree own;
+        ASSERT_NE(own.AllocateUncleared(c.Type, c.Width, 3, c.Bpp), nullptr);
+        TBmpFree library(c.Type, c.Width, 3, c.Bpp);
+        EXPECT_EQ(own.GetPitch(), c.Pitch) << c.Width << " x " << c.Bpp;
+        EXPECT_EQ(library.GetPitch(), c.Pitch) << c.Width << " x " << c.Bpp;
+        EXPECT_EQ(own.GetScanLine(1) - own.GetScanLine(0), static_cast<std::ptrdiff_t>(c.Pitch));
+        EXPECT_EQ(library.GetScanLine(1) - library.GetScanLine(0),
+                  static_cast<std::ptrdiff_t>(c.Pitch));
+        EXPECT_EQ(own.GetImageType(), c.Type);
+        EXPECT_EQ(own.GetBPP(), c.Bpp);
+    }
 }
 
 TEST(SaveImageFile, WorkedExamplePixelInEveryFormat)
