@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <new>
 #include <optional>
@@ -64,8 +65,8 @@ struct TControl {
     std::int32_t FinalHeight;
     std::int32_t Layout;  // TFreeLayout of the raw scan lines in the pixel memory
     std::int64_t LineBytes;
-    std::uint64_t LineAddress;  // at phReady: the child's scan line 0 (the bottom row)
-    std::int64_t Pitch;
+    std::uint64_t LineAddress;  // at phReady: the bottom row of the child's lines
+    std::int64_t Pitch;         // from a row to the one above it, of either sign
     std::atomic<std::uint32_t> Release;
     std::int32_t Type;
     std::int32_t Transparent;
@@ -322,29 +323,8 @@ public:
         m_control.Transparent = free.IsTransparent() ? 1 : 0;
         m_control.DpcmX = free.GetDpcmX();
         m_control.DpcmY = free.GetDpcmY();
-        // First offer the bitmap where it is: the parent reads it with process_vm_readv, which
-        // saves clearing and filling shared pages. Only if that is refused are lines copied.
-        m_control.FinalWidth = width;
-        m_control.FinalHeight = height;
-        m_control.Layout = static_cast<std::int32_t>(layout);
-        m_control.LineBytes =
-            static_cast<std::int64_t>(width) * static_cast<std::int64_t>(LayoutBytes(layout));
-        m_control.LineAddress = reinterpret_cast<std::uintptr_t>(free.GetScanLine(0));
-        m_control.Pitch = height > 1 ? free.GetScanLine(1) - free.GetScanLine(0) : 0;
-        m_control.Phase.store(phReady, std::memory_order_release);
-        std::uint32_t answer = rlWaiting;
-        while ((answer = m_control.Release.load(std::memory_order_acquire)) == rlWaiting)
-            ::usleep(200);
-        if (answer == rlRead)
-            return true;
-        if (!OpenLines(width, height, layout))
-            return false;
-        // Both cores copy: clearing and filling the shared pages is most of the isolation's cost.
-        ParallelRows(0, height, [&](std::int64_t first, std::int64_t last) {
-            for (auto y = static_cast<int>(first); y < last; ++y)
-                PutLine(y, free.GetScanLine(height - 1 - y));
-        });
-        return true;
+        return OfferLines(width, height, layout,
+                          [&](std::int32_t y) { return free.GetScanLine(height - 1 - y); });
     }
 
     bool DecodeBmpFallback(const std::string& fileName)
@@ -380,17 +360,43 @@ public:
         m_control.Bpp = bitmap.BytesPerPixel() * 8;
         // The platform path imports every bitmap as opaque: the alpha byte is dropped here.
         bitmap.SetPixelFormat(TPixelFormat::pf24bit);
-        if (!OpenLines(bitmap.Width(), bitmap.Height(), TFreeLayout::flBitmap24))
-            return false;
-        for (std::int32_t y = 0; y < bitmap.Height(); ++y)
-            PutLine(y, bitmap.ScanLine(y));
         m_control.Type = FIT_BITMAP;
         m_control.Transparent = 0;
         m_control.DpcmX = m_control.DpcmY = 72.0 / 2.54;
-        return true;
+        return OfferLines(bitmap.Width(), bitmap.Height(), TFreeLayout::flBitmap24,
+                          [&](std::int32_t y) { return bitmap.ScanLine(y); });
     }
 
 private:
+    // First offers the decoded lines where they are (lineOf(y): scan line y, top row first):
+    // the parent reads them with process_vm_readv, which saves clearing and filling shared
+    // pages. Only if that is refused are they copied there, on all cores.
+    template <typename TLineOf>
+    bool OfferLines(std::int32_t width, std::int32_t height, TFreeLayout layout, TLineOf lineOf)
+    {
+        m_control.FinalWidth = width;
+        m_control.FinalHeight = height;
+        m_control.Layout = static_cast<std::int32_t>(layout);
+        m_control.LineBytes =
+            static_cast<std::int64_t>(width) * static_cast<std::int64_t>(LayoutBytes(layout));
+        // The parent walks up from the bottom row.
+        m_control.LineAddress = reinterpret_cast<std::uintptr_t>(lineOf(height - 1));
+        m_control.Pitch = height > 1 ? lineOf(height - 2) - lineOf(height - 1) : 0;
+        m_control.Phase.store(phReady, std::memory_order_release);
+        std::uint32_t answer = rlWaiting;
+        while ((answer = m_control.Release.load(std::memory_order_acquire)) == rlWaiting)
+            ::usleep(200);
+        if (answer == rlRead)
+            return true;
+        if (!OpenLines(width, height, layout))
+            return false;
+        ParallelRows(0, height, [&](std::int64_t first, std::int64_t last) {
+            for (auto y = static_cast<std::int32_t>(first); y < last; ++y)
+                PutLine(y, lineOf(y));
+        });
+        return true;
+    }
+
     TControl& m_control;
     int m_pixelFd;
     const TLoadLimits& m_limits;
@@ -703,8 +709,11 @@ bool CheckChild(int status, const TControl& control)
 bool ReadChildLines(pid_t pid, const TControl& control, TLineSink& sink)
 {
     TLines l;
+    // Lines may run either way in the child's memory, but must not overlap.
+    const std::int64_t pitch = control.Pitch;
     if (!LinesOf(control, l) ||
-        (l.Height > 1 && control.Pitch < static_cast<std::int64_t>(l.LineBytes)))
+        (l.Height > 1 && (pitch == std::numeric_limits<std::int64_t>::min() ||
+                          static_cast<std::size_t>(pitch < 0 ? -pitch : pitch) < l.LineBytes)))
         return false;
     const std::int32_t width = l.Width;
     const std::int32_t height = l.Height;
@@ -722,8 +731,10 @@ bool ReadChildLines(pid_t pid, const TControl& control, TLineSink& sink)
                 const std::int64_t n = std::min(LinesPerRead, last - y0);
                 for (std::int64_t i = 0; i < n; ++i) {
                     const std::int64_t line = height - 1 - (y0 + i);  // bottom-up scan lines
+                    // Unsigned arithmetic: a hostile pitch wraps instead of overflowing.
                     remote[i].iov_base = reinterpret_cast<void*>(
-                        control.LineAddress + static_cast<std::uint64_t>(line * control.Pitch));
+                        control.LineAddress +
+                        static_cast<std::uint64_t>(line) * static_cast<std::uint64_t>(pitch));
                     remote[i].iov_len = lineBytes;
                 }
                 iovec local{buffer.data(), static_cast<std::size_t>(n) * lineBytes};
