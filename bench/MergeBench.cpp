@@ -129,24 +129,57 @@ void RunSevenPeak(benchmark::State& state)
     SetThreadCount(0);
 }
 
-// The same through files: seven JPEG photographs decoded in a child process each, as
-// AddMergeFiles reads them, then merged. The children's memory is their own.
-void RunSevenFilesPeak(benchmark::State& state)
+// JPEG photographs of the scene at the given exposures, written once into the temporary folder.
+bool JpegSources(benchmark::State& state, const std::vector<double>& evs,
+                 std::vector<std::string>& files)
 {
     const std::filesystem::path folder =
         std::filesystem::temp_directory_path() / "lumivex-merge-bench";
     std::filesystem::create_directories(folder);
-    std::vector<std::string> files;
-    for (int i = 0; i < 7; ++i) {
-        files.push_back((folder / ("ev" + std::to_string(i) + ".jpg")).string());
+    for (const double ev : evs) {
+        files.push_back((folder / ("ev" + std::to_string(static_cast<int>(ev)) + ".jpg")).string());
         if (!std::filesystem::exists(files.back())) {
             std::string error;
-            if (!SaveJpegToFile(files.back(), Exposure(i - 3.0), 92, 72, 72, error)) {
+            if (!SaveJpegToFile(files.back(), Exposure(ev), 92, 72, 72, error)) {
                 state.SkipWithError(error.c_str());
-                return;
+                return false;
             }
         }
     }
+    return true;
+}
+
+// A merge including the decoding of its JPEG photographs, as the merge dialog and the command
+// line read them (a child process each), up to the float result; no file is written.
+// Arguments: photographs, mode.
+void RunFiles(benchmark::State& state)
+{
+    std::vector<std::string> files;
+    if (!JpegSources(state, Evs(static_cast<int>(state.range(0))), files))
+        return;
+    for (auto _ : state) {
+        TBmpList list;
+        std::size_t failed = 0;
+        if (!AddMergeFiles(list, files, TLoadPath::lpAuto, failed)) {
+            state.SkipWithError("a source did not load");
+            return;
+        }
+        list.ComputeAutoExposure();
+        list.Mode = static_cast<TMergeMode>(state.range(1));
+        TBmpHdr dest;
+        list.Merge(&dest);
+        benchmark::DoNotOptimize(dest.Pixels.data());
+        benchmark::ClobberMemory();
+    }
+}
+
+// The same through files: seven JPEG photographs decoded in a child process each, as
+// AddMergeFiles reads them, then merged. The children's memory is their own.
+void RunSevenFilesPeak(benchmark::State& state)
+{
+    std::vector<std::string> files;
+    if (!JpegSources(state, {-3, -2, -1, 0, 1, 2, 3}, files))
+        return;
     SetThreadCount(static_cast<int>(state.range(0)));
     std::int64_t peak = 0;
     for (auto _ : state) {
@@ -191,6 +224,14 @@ bool RegisterAll()
                     ->Unit(benchmark::kMillisecond)
                     ->MeasureProcessCPUTime()
                     ->UseRealTime();
+    for (const std::int64_t count : {3, 5})
+        for (const std::int64_t mode : {0, 1, 2})
+            benchmark::RegisterBenchmark("MergeJpegFiles", RunFiles)
+                ->Args({count, mode})
+                ->ArgNames({"photos", "mode"})
+                ->Unit(benchmark::kMillisecond)
+                ->MeasureProcessCPUTime()
+                ->UseRealTime();
     for (const std::int64_t threads : ThreadCounts()) {
         benchmark::RegisterBenchmark("MergeSevenPeak", RunSevenPeak)
             ->Arg(threads)
