@@ -102,25 +102,30 @@ inline float AddTerm(float sum, double term)
 
 // (float) std::exp(t[i]) for each argument: sixteen at a time in vector lanes where the lane's
 // rounding to float is certain, through std::exp where it is not (adjust/PowerLanes.h says
-// why the two agree). The merge's exponents are its only costly arithmetic.
-__attribute__((target_clones("avx2", "default"))) void ExpToFloats(const double* t, float* out,
-                                                                   std::size_t count)
+// why the two agree; the series there are of the same accuracy for an exact argument). The
+// merge's exponents are its only costly arithmetic.
+template <detail::TLaneKind Kind>
+[[gnu::always_inline]] inline void ExpToFloatsOf(const double* t, float* out, std::size_t count)
 {
     using namespace detail;
+    using D = TDoubleLanes<Kind>;
+    using F = TFloatLanes<Kind>;
     std::size_t i = 0;
     for (; i + 16 <= count; i += 16) {
-        TVecD v;
+        D v;
         std::memcpy(&v, t + i, sizeof v);
         // Arguments out of the polynomial's range (NaN included) become 0 there and are then
         // taken from std::exp.
-        const TMaskD inRange = (v < 87.0) & (v > -87.0);
-        const TVecD y = ExpLanes(Select(inRange, v, SplatD(0.0)));
-        TVec f = Narrow(y);
-        const TMaskD slow = ~SafeLanes(v, y);
-        std::int64_t any = 0;
-        for (int c = 0; c < 16; ++c)
-            any |= slow[c];
-        if (any != 0) [[unlikely]] {
+        const TMaskLanes<D> inRange = (v < 87.0) & (v > -87.0);
+        const D x = Select(inRange, v, SplatD<D>(0.0));
+        D y;
+        if constexpr (Kind != TLaneKind::lkPlain)
+            y = ExpLanesFma(x);
+        else
+            y = ExpLanes(x);
+        F f = NarrowTo<F>(y);
+        const TMaskLanes<D> slow = ~SafeLanes(v, y);
+        if (AnyLane(slow)) [[unlikely]] {
             for (int c = 0; c < 16; ++c)
                 if (slow[c] != 0)
                     f.Set(c, static_cast<float>(std::exp(t[i + static_cast<std::size_t>(c)])));
@@ -129,6 +134,28 @@ __attribute__((target_clones("avx2", "default"))) void ExpToFloats(const double*
     }
     for (; i < count; ++i)
         out[i] = static_cast<float>(std::exp(t[i]));
+}
+
+__attribute__((target("avx512f,avx512vl,avx512dq,avx2,fma"))) void ExpToFloatsAvx512(
+    const double* t, float* out, std::size_t count)
+{
+    ExpToFloatsOf<detail::TLaneKind::lkAvx512>(t, out, count);
+}
+
+__attribute__((target("avx2,fma"))) void ExpToFloatsFma(const double* t, float* out,
+                                                        std::size_t count)
+{
+    ExpToFloatsOf<detail::TLaneKind::lkFma>(t, out, count);
+}
+
+void ExpToFloatsPlain(const double* t, float* out, std::size_t count)
+{
+    ExpToFloatsOf<detail::TLaneKind::lkPlain>(t, out, count);
+}
+
+void ExpToFloats(const double* t, float* out, std::size_t count)
+{
+    detail::RunLanes(ExpToFloatsAvx512, ExpToFloatsFma, ExpToFloatsPlain, t, out, count);
 }
 
 // Scratch of one band: the exponents of a row's B, G, R values and their results.

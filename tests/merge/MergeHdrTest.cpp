@@ -10,6 +10,7 @@
 #include "TestData.h"
 #include "TestImages.h"
 #include "TestProgress.h"
+#include "adjust/PowerLanes.h"
 #include "core/Parallel.h"
 #include "core/Progress.h"
 #include "io/FileStatus.h"
@@ -454,12 +455,20 @@ TEST_F(MergeTest, MatchesThePlainMergeOnTheBracketSetsForAnyThreadCount)
                  {TMergeMode::mmAverage, TMergeMode::mmLogaritmic, TMergeMode::mmWeighted}) {
                 const TBmpHdr expected = RefMerge(sources, exposures, mode);
                 list.Mode = mode;
-                for (const int threads : {1, 2, 7}) {
-                    SetThreadCount(threads);
-                    EXPECT_TRUE(SameBits(MergeOf(list), expected))
-                        << set.Folder << " mode " << static_cast<int>(mode) << " auto " << automatic
-                        << " threads " << threads;
+                // Every version of the vector exponents the processor runs.
+                for (const detail::TLaneKind kind :
+                     {detail::TLaneKind::lkPlain, detail::TLaneKind::lkFma,
+                      detail::TLaneKind::lkAvx512}) {
+                    detail::LaneLimit = kind;
+                    for (const int threads : {1, 2, 7}) {
+                        SetThreadCount(threads);
+                        EXPECT_TRUE(SameBits(MergeOf(list), expected))
+                            << set.Folder << " mode " << static_cast<int>(mode) << " auto "
+                            << automatic << " threads " << threads << " lanes "
+                            << static_cast<int>(kind);
+                    }
                 }
+                detail::LaneLimit = detail::TLaneKind::lkAvx512;
             }
         }
     }
