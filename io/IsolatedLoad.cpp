@@ -518,8 +518,9 @@ public:
             m_bitmap.PixelFormat() == TPixelFormat::pf24bit)
             return true;
         try {
+            // Every line is put, on all cores, so nothing clears the bitmap first.
             m_bitmap = TBitmap();
-            m_bitmap = TBitmap(width, height, TPixelFormat::pf24bit);
+            m_bitmap = TBitmap::Uncleared(width, height, TPixelFormat::pf24bit);
             return true;
         } catch (const std::bad_alloc&) {
             SetFileStatus(TFileErrorCode::feOutOfMemory, "not enough memory for a " +

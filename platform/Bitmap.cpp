@@ -7,13 +7,26 @@ TBitmap::TBitmap(std::int32_t width, std::int32_t height, TPixelFormat format) :
     SetSize(width, height);
 }
 
+TBitmap TBitmap::Uncleared(std::int32_t width, std::int32_t height, TPixelFormat format)
+{
+    TBitmap bitmap;
+    bitmap.m_format = format;
+    if (width > 0 && height > 0) {
+        bitmap.m_data.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) *
+                             static_cast<std::size_t>(bitmap.BytesPerPixel()));
+        bitmap.m_width = width;
+        bitmap.m_height = height;
+    }
+    return bitmap;
+}
+
 void TBitmap::SetSize(std::int32_t width, std::int32_t height)
 {
     if (width <= 0 || height <= 0)
         width = height = 0;
-    std::vector<std::uint8_t> data(static_cast<std::size_t>(width) *
-                                   static_cast<std::size_t>(height) *
-                                   static_cast<std::size_t>(BytesPerPixel()));
+    decltype(m_data) data(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) *
+                              static_cast<std::size_t>(BytesPerPixel()),
+                          0);
     m_data.swap(data);
     m_width = width;
     m_height = height;
@@ -23,7 +36,7 @@ void TBitmap::SetPixelFormat(TPixelFormat format)
 {
     if (format == m_format)
         return;
-    TBitmap converted(m_width, m_height, format);
+    TBitmap converted = Uncleared(m_width, m_height, format);
     for (std::int32_t y = 0; y < m_height; ++y) {
         const std::uint8_t* src = ScanLine(y);
         std::uint8_t* dst = converted.ScanLine(y);

@@ -2,11 +2,40 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace lumivex {
 
 enum class TPixelFormat : std::uint8_t { pf24bit, pf32bit };
+
+/// A vector allocator that leaves new elements default-initialised (bytes: not written) where
+/// std::allocator would clear them.
+template <typename T>
+struct TNoClearAllocator : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = TNoClearAllocator<U>;
+    };
+    TNoClearAllocator() = default;
+    template <typename U>
+    TNoClearAllocator(const TNoClearAllocator<U>&) noexcept
+    {
+    }
+    template <typename U>
+    void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>)
+    {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... TArgs>
+    void construct(U* p, TArgs&&... args)
+    {
+        ::new (static_cast<void*>(p)) U(std::forward<TArgs>(args)...);
+    }
+};
 
 /// The platform bitmap: rows of bytes B, G, R (, A), row 0 on top, rows packed without padding.
 /// It stands where the original used GDI device-independent bitmaps.
@@ -15,6 +44,9 @@ public:
     TBitmap() = default;
     /// All bytes zero (black, alpha 0). Throws std::bad_alloc when the rows cannot be held.
     TBitmap(std::int32_t width, std::int32_t height, TPixelFormat format);
+    /// The same size with bytes that nothing wrote, for a caller that writes every byte: a large
+    /// bitmap's pages are then first touched by the threads that fill it.
+    static TBitmap Uncleared(std::int32_t width, std::int32_t height, TPixelFormat format);
 
     std::int32_t Width() const { return m_width; }
     std::int32_t Height() const { return m_height; }
@@ -44,7 +76,7 @@ private:
     std::int32_t m_width = 0;
     std::int32_t m_height = 0;
     TPixelFormat m_format = TPixelFormat::pf24bit;
-    std::vector<std::uint8_t> m_data;
+    std::vector<std::uint8_t, TNoClearAllocator<std::uint8_t>> m_data;
 };
 
 }  // namespace lumivex
