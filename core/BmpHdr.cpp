@@ -274,13 +274,16 @@ void TBmpHdr::AllocatePixels()
     if (m_width == 0 || m_height == 0 || !Pixels.empty())
         return;
     TPixelsHdr rows(m_height);
-    // The rows come from the calling thread's heap, where huge pages can back them; a worker's
-    // own heap would fault them in small pages. Clearing a large image is page faults and
-    // stores that both cores share; bands of at least 4 MB keep small images on the calling
-    // thread.
-    for (TRawHdr& row : rows)
-        row.reserve(m_width);
     const std::int64_t rowBytes = std::int64_t{m_width} * std::int64_t{sizeof(TColorHdr)};
+    {
+        // The rows of a large image are carved from one block, already faulted in on all cores
+        // (and backed by huge pages where the heap gets them); clearing it is then stores that
+        // both cores share. Bands of at least 4 MB keep small images on the calling thread.
+        const TRowBlock block(static_cast<std::size_t>(m_height) *
+                              (static_cast<std::size_t>(rowBytes) + TRowBlock::RowOverhead));
+        for (TRawHdr& row : rows)
+            row.reserve(m_width);
+    }
     ParallelRows(
         0, m_height,
         [&](std::int64_t first, std::int64_t last) {

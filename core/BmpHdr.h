@@ -20,6 +20,7 @@
 #include <span>
 #include <vector>
 
+#include "core/RowMemory.h"
 #include "platform/SysColors.h"
 
 namespace lumivex {
@@ -47,7 +48,7 @@ struct TRect {
     friend bool operator==(const TRect&, const TRect&) = default;
 };
 
-using TRawHdr = std::vector<TColorHdr>;
+using TRawHdr = std::vector<TColorHdr, TRowAllocator<TColorHdr>>;
 using TPixelsHdr = std::vector<TRawHdr>;
 
 inline constexpr TRect MaxRectHdr{-99999, -99999, 99999, 99999};

@@ -120,7 +120,7 @@ void StretchReference(const TBmpHdr& src, TBmpHdr& dst, TResampleFilter filter, 
     for (int k = 0; k < sh; ++k) {
         if (!go())
             return;
-        const std::vector<TColorHdr> buffer = src.Pixels[k];
+        const std::vector<TColorHdr> buffer(src.Pixels[k].begin(), src.Pixels[k].end());
         for (int i = 0; i < dw; ++i)
             middle[k].push_back(RefSum(columns[i], buffer));
     }

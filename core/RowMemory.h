@@ -1,0 +1,59 @@
+#pragma once
+
+// Memory of image rows. A row normally comes from ::operator new; while a TRowBlock is alive on a
+// thread, rows allocated there are carved from one large block instead, whose pages were first
+// touched by all cores. A new image's rows are reserved on one thread, and with rows of their own
+// each page of a large image was faulted in (cleared by the kernel) by that thread alone.
+
+#include <cstddef>
+#include <new>
+
+namespace lumivex {
+
+/// At least `bytes` bytes for a row, 16-byte aligned. Throws std::bad_alloc.
+void* AllocateRowMemory(std::size_t bytes);
+/// Gives back memory of AllocateRowMemory (null: nothing).
+void FreeRowMemory(void* p) noexcept;
+
+/// While alive, rows allocated on the constructing thread are carved from one block of at least
+/// `bytes` (their sizes as AllocateRowMemory takes them, plus RowOverhead each); the block is
+/// freed with its last row. Small requests, and builds with sanitizers (which should see each row
+/// on its own), take no block. Throws std::bad_alloc when the block cannot be had.
+class TRowBlock {
+public:
+    explicit TRowBlock(std::size_t bytes);
+    ~TRowBlock();
+    TRowBlock(const TRowBlock&) = delete;
+    TRowBlock& operator=(const TRowBlock&) = delete;
+
+    /// What a row costs in a block beyond its own bytes, at most.
+    static constexpr std::size_t RowOverhead = 64;
+
+private:
+    struct TBlock* m_block = nullptr;
+    TRowBlock* m_outer = nullptr;
+};
+
+/// The allocator of image rows (TRawHdr).
+template <typename T>
+struct TRowAllocator {
+    using value_type = T;
+
+    TRowAllocator() noexcept = default;
+    template <typename U>
+    TRowAllocator(const TRowAllocator<U>&) noexcept
+    {
+    }
+
+    T* allocate(std::size_t n)
+    {
+        if (n > static_cast<std::size_t>(-1) / 2 / sizeof(T))
+            throw std::bad_array_new_length();
+        return static_cast<T*>(AllocateRowMemory(n * sizeof(T)));
+    }
+    void deallocate(T* p, std::size_t) noexcept { FreeRowMemory(p); }
+
+    friend bool operator==(const TRowAllocator&, const TRowAllocator&) noexcept { return true; }
+};
+
+}  // namespace lumivex

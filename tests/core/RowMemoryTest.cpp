@@ -1,0 +1,93 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "core/BmpHdr.h"
+#include "core/Parallel.h"
+#include "core/RowMemory.h"
+
+namespace lumivex {
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool RowBlocks = false;  // sanitizers see each row on its own
+#else
+constexpr bool RowBlocks = true;
+#endif
+
+// The lowest and highest byte address of an image's rows.
+std::pair<std::uintptr_t, std::uintptr_t> RowSpan(const TBmpHdr& image)
+{
+    std::uintptr_t low = UINTPTR_MAX;
+    std::uintptr_t high = 0;
+    for (const TRawHdr& row : image.Pixels) {
+        const auto first = reinterpret_cast<std::uintptr_t>(row.data());
+        low = std::min(low, first);
+        high = std::max(high, first + row.size() * sizeof(TColorHdr));
+    }
+    return {low, high};
+}
+
+// A large image's rows share one block that is already faulted in; they are aligned, freed on
+// any thread in any order, and the block then serves the next image of its size.
+TEST(RowMemory, LargeImagesTakeTheirRowsFromOneReusedBlock)
+{
+    for (const int threads : {1, 2, 7}) {
+        SetThreadCount(threads);
+        std::uintptr_t firstBlock = 0;
+        for (int round = 0; round < 2; ++round) {
+            TBmpHdr image;
+            image.SetSize(1501, 1200, TColorHdr{0.25f, 0.5f, 0.75f, 1.0f});
+            for (const TRawHdr& row : image.Pixels) {
+                ASSERT_EQ(row.size(), 1501u);
+                ASSERT_EQ(reinterpret_cast<std::uintptr_t>(row.data()) % 16, 0u);
+            }
+            EXPECT_EQ(image.Pixels[1199][1500].A, 1.0f);
+            const auto [low, high] = RowSpan(image);
+            if (RowBlocks) {
+                // Row bytes plus a header each, nothing else between them.
+                EXPECT_LE(high - low, 1200u * (1501u * 16u + TRowBlock::RowOverhead));
+                if (round == 0)
+                    firstBlock = low;
+                else
+                    EXPECT_EQ(low, firstBlock) << threads << " threads";
+            }
+            // Rows leave on other threads and in no order.
+            std::vector<TRawHdr> moved(image.Pixels.begin() + 600, image.Pixels.end());
+            image.Pixels.resize(600);
+            std::thread([rows = std::move(moved)]() mutable { rows.clear(); }).join();
+        }
+    }
+    SetThreadCount(0);
+}
+
+// A row that outlives its image, and every row made while no block is open, is ordinary memory.
+TEST(RowMemory, RowsOutliveTheirImageAndGrowOutsideTheBlock)
+{
+    TRawHdr kept;
+    {
+        TBmpHdr image;
+        image.SetSize(2000, 1100, TColorHdr{1.0f, 2.0f, 3.0f, 4.0f});
+        kept = std::move(image.Pixels[7]);
+        image.Pixels[8].push_back(TColorHdr{5.0f, 6.0f, 7.0f, 8.0f});  // grows outside
+        EXPECT_EQ(image.Pixels[8].back().R, 7.0f);
+        EXPECT_EQ(image.Pixels[8][1999].A, 4.0f);
+    }
+    // Another image reuses the block; the kept row's memory is still its own.
+    TBmpHdr other;
+    other.SetSize(2000, 1100, clNoneHdr);
+    ASSERT_EQ(kept.size(), 2000u);
+    for (const TColorHdr& p : kept)
+        ASSERT_EQ(p.G, 2.0f);
+    const auto [low, high] = RowSpan(other);
+    const auto keptAt = reinterpret_cast<std::uintptr_t>(kept.data());
+    EXPECT_FALSE(keptAt >= low && keptAt < high);
+    kept.assign(3, TColorHdr{});
+    EXPECT_EQ(kept.size(), 3u);
+}
+
+}  // namespace
+}  // namespace lumivex
