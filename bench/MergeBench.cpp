@@ -149,6 +149,23 @@ bool JpegSources(benchmark::State& state, const std::vector<double>& evs,
     return true;
 }
 
+// Loads the files as AddMergeFiles does, with automatic exposures, and merges them.
+bool MergeOfFiles(benchmark::State& state, const std::vector<std::string>& files, TMergeMode mode)
+{
+    TBmpList list;
+    std::size_t failed = 0;
+    if (!AddMergeFiles(list, files, TLoadPath::lpAuto, failed)) {
+        state.SkipWithError("a source did not load");
+        return false;
+    }
+    list.ComputeAutoExposure();
+    list.Mode = mode;
+    TBmpHdr dest;
+    list.Merge(&dest);
+    benchmark::DoNotOptimize(dest.Pixels.data());
+    return true;
+}
+
 // A merge including the decoding of its JPEG photographs, as the merge dialog and the command
 // line read them (a child process each), up to the float result; no file is written.
 // Arguments: photographs, mode.
@@ -158,17 +175,8 @@ void RunFiles(benchmark::State& state)
     if (!JpegSources(state, Evs(static_cast<int>(state.range(0))), files))
         return;
     for (auto _ : state) {
-        TBmpList list;
-        std::size_t failed = 0;
-        if (!AddMergeFiles(list, files, TLoadPath::lpAuto, failed)) {
-            state.SkipWithError("a source did not load");
+        if (!MergeOfFiles(state, files, static_cast<TMergeMode>(state.range(1))))
             return;
-        }
-        list.ComputeAutoExposure();
-        list.Mode = static_cast<TMergeMode>(state.range(1));
-        TBmpHdr dest;
-        list.Merge(&dest);
-        benchmark::DoNotOptimize(dest.Pixels.data());
         benchmark::ClobberMemory();
     }
 }
@@ -184,19 +192,8 @@ void RunSevenFilesPeak(benchmark::State& state)
     std::int64_t peak = 0;
     for (auto _ : state) {
         const std::int64_t baseline = bench::StartPeak();
-        {
-            TBmpList list;
-            std::size_t failed = 0;
-            if (!AddMergeFiles(list, files, TLoadPath::lpAuto, failed)) {
-                state.SkipWithError("a source did not load");
-                return;
-            }
-            list.ComputeAutoExposure();
-            list.Mode = TMergeMode::mmLogaritmic;
-            TBmpHdr dest;
-            list.Merge(&dest);
-            benchmark::DoNotOptimize(dest.Pixels.data());
-        }
+        if (!MergeOfFiles(state, files, TMergeMode::mmLogaritmic))
+            return;
         peak = std::max(peak, bench::PeakSince(baseline));
     }
     const double pixels = static_cast<double>(Width) * Height;
