@@ -116,16 +116,10 @@ TRowBlock::TRowBlock(std::size_t bytes) : m_outer(t_scope)
 {
     if (bytes < MinBlockBytes || SanitizedBuild())
         return;
-    // Aligned like the rows, whatever ::operator new gives.
+    // Room to align the first row.
     const std::size_t slack = RowOverhead;
     if (TBlock* cached = TakeCached(bytes + slack); cached != nullptr) {
-        const auto address = reinterpret_cast<std::uintptr_t>(cached->Memory);
-        cached->Used =
-            static_cast<std::size_t>((RowOverhead - address % RowOverhead) % RowOverhead);
-        cached->Refs.store(1, std::memory_order_relaxed);
-        m_block = cached;
-        t_scope = this;
-        t_block = cached;
+        Open(cached);
         return;
     }
     auto* block = new TBlock;
@@ -136,7 +130,6 @@ TRowBlock::TRowBlock(std::size_t bytes) : m_outer(t_scope)
         throw;
     }
     const auto address = reinterpret_cast<std::uintptr_t>(block->Memory);
-    block->Used = static_cast<std::size_t>((RowOverhead - address % RowOverhead) % RowOverhead);
     block->Size = bytes + slack;
     // Huge pages where the kernel gives them on request: a fault then clears 2 MB at once
     // instead of taking one (costly, under virtualisation) per 4 KB.
@@ -150,13 +143,27 @@ TRowBlock::TRowBlock(std::size_t bytes) : m_outer(t_scope)
     constexpr std::int64_t Page = 4096;
     const auto pages = static_cast<std::int64_t>(block->Size / Page);
     unsigned char* memory = block->Memory;
-    ParallelRows(
-        0, pages,
-        [memory](std::int64_t first, std::int64_t last) {
-            for (std::int64_t i = first; i < last; ++i)
-                memory[i * Page] = 0;
-        },
-        512);
+    try {
+        ParallelRows(
+            0, pages,
+            [memory](std::int64_t first, std::int64_t last) {
+                for (std::int64_t i = first; i < last; ++i)
+                    memory[i * Page] = 0;
+            },
+            512);
+    } catch (...) {
+        Destroy(block);
+        throw;
+    }
+    Open(block);
+}
+
+void TRowBlock::Open(TBlock* block)
+{
+    // The first row starts aligned like the rows, whatever ::operator new gave.
+    const auto address = reinterpret_cast<std::uintptr_t>(block->Memory);
+    block->Used = static_cast<std::size_t>((RowOverhead - address % RowOverhead) % RowOverhead);
+    block->Refs.store(1, std::memory_order_relaxed);
     m_block = block;
     t_scope = this;
     t_block = block;

@@ -30,6 +30,9 @@ public:
     static constexpr std::size_t RowOverhead = 64;
 
 private:
+    // Carves from this block from now on (its only reference: the scope's).
+    void Open(struct TBlock* block);
+
     struct TBlock* m_block = nullptr;
     TRowBlock* m_outer = nullptr;
 };
