@@ -68,15 +68,6 @@ TBlock* TakeCached(std::size_t size) noexcept
     return nullptr;
 }
 
-bool SanitizedBuild()
-{
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    return true;
-#else
-    return false;
-#endif
-}
-
 }  // namespace
 
 void* AllocateRowMemory(std::size_t bytes)
@@ -114,7 +105,7 @@ void FreeRowMemory(void* row) noexcept
 
 TRowBlock::TRowBlock(std::size_t bytes) : m_outer(t_scope)
 {
-    if (bytes < MinBlockBytes || SanitizedBuild())
+    if (bytes < MinBlockBytes || !RowBlocksEnabled)
         return;
     // Room to align the first row.
     const std::size_t slack = RowOverhead;

@@ -10,6 +10,21 @@
 
 namespace lumivex {
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define LUMIVEX_SANITIZED_ROWS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define LUMIVEX_SANITIZED_ROWS 1
+#endif
+#endif
+
+/// Whether TRowBlock carves rows at all: sanitizers should see each row on its own.
+#if defined(LUMIVEX_SANITIZED_ROWS)
+inline constexpr bool RowBlocksEnabled = false;
+#else
+inline constexpr bool RowBlocksEnabled = true;
+#endif
+
 /// At least `bytes` bytes for a row, 16-byte aligned. Throws std::bad_alloc.
 void* AllocateRowMemory(std::size_t bytes);
 /// Gives back memory of AllocateRowMemory (null: nothing).
@@ -17,8 +32,8 @@ void FreeRowMemory(void* p) noexcept;
 
 /// While alive, rows allocated on the constructing thread are carved from one block of at least
 /// `bytes` (their sizes as AllocateRowMemory takes them, plus RowOverhead each); the block is
-/// freed with its last row. Small requests, and builds with sanitizers (which should see each row
-/// on its own), take no block. Throws std::bad_alloc when the block cannot be had.
+/// freed with its last row. Small requests, and builds without RowBlocksEnabled, take no block.
+/// Throws std::bad_alloc when the block cannot be had.
 class TRowBlock {
 public:
     explicit TRowBlock(std::size_t bytes);

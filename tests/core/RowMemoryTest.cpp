@@ -12,12 +12,6 @@
 namespace lumivex {
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool RowBlocks = false;  // sanitizers see each row on its own
-#else
-constexpr bool RowBlocks = true;
-#endif
-
 // The lowest and highest byte address of an image's rows.
 std::pair<std::uintptr_t, std::uintptr_t> RowSpan(const TBmpHdr& image)
 {
@@ -47,7 +41,7 @@ TEST(RowMemory, LargeImagesTakeTheirRowsFromOneReusedBlock)
             }
             EXPECT_EQ(image.Pixels[1199][1500].A, 1.0f);
             const auto [low, high] = RowSpan(image);
-            if (RowBlocks) {
+            if (RowBlocksEnabled) {
                 // Row bytes plus a header each, nothing else between them.
                 EXPECT_LE(high - low, 1200u * (1501u * 16u + TRowBlock::RowOverhead));
                 if (round == 0)
