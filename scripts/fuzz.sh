@@ -48,7 +48,7 @@ buildEngine FuzzRoundTrip tests/fuzz/FuzzRoundTrip.cpp
 buildEngine FuzzIsolatedLoad tests/fuzz/FuzzIsolatedLoad.cpp
 # Targets and their seed folders: tests/fuzz/Targets.txt (the test build replays the same).
 grep '^Fuzz' tests/fuzz/Targets.txt | while read -r name seeds; do
-    corpus=$PWD/$out/corpus-$name
+    corpus=$(cd "$out" && pwd)/corpus-$name
     mkdir -p "$corpus"
     # Absolute paths: a target may change its working folder. The corpus kept in
     # tests/fuzz/corpus/NAME and the crash cases found earlier (tests/fuzz/regressions/NAME)
