@@ -108,7 +108,7 @@ void SetExrDecoderThreads(int threads);
 
 /// While alive, OpenEXR under FreeImage compresses blocks of lines on a pool of `threads`
 /// threads (the bytes written do not depend on it); the pool is stopped again at the end, so no
-/// pool thread is alive when a decoder process is forked (see ExrPoolStopped).
+/// pool thread is alive when a decoder process is forked (see TExrPoolStopped).
 class TExrEncodeThreads {
 public:
     explicit TExrEncodeThreads(int threads);
