@@ -152,8 +152,6 @@ bool FillAndSave(int format, int type, int bpp, const std::string& fileName, con
             std::memset(line + lineBytes, 0, padding);
         }
     });
-    // OpenEXR compresses its blocks of lines on the engine's threads.
-    const TExrEncodeThreads exrThreads(format == FIF_EXR ? ThreadCount() : 1);
     return CommonSave(free, format, fileName, info);
 }
 
@@ -218,7 +216,6 @@ void TBmpFree::Unload()
         Api().Unload(m_handle);
     m_handle = nullptr;
     m_bits.reset();
-    m_pitch = 0;
 }
 
 FIBITMAP* TBmpFree::Allocate(int type, int width, int height, int bpp)
@@ -244,10 +241,8 @@ FIBITMAP* TBmpFree::AllocateUncleared(int type, int width, int height, int bpp)
         return nullptr;
     m_handle = api->AllocateHeaderForBits(bits.get(), static_cast<unsigned>(pitch), type, width,
                                           height, static_cast<unsigned>(bpp), 0, 0, 0);
-    if (m_handle != nullptr) {
+    if (m_handle != nullptr)
         m_bits = std::move(bits);
-        m_pitch = pitch;
-    }
     return m_handle;
 }
 
@@ -292,9 +287,8 @@ std::uint8_t* TBmpFree::GetScanLine(int y) const
 
 std::size_t TBmpFree::GetPitch() const
 {
-    if (!IsValid())
-        return 0;
-    return m_bits != nullptr ? m_pitch : LibraryPitch(GetWidth(), GetBPP());
+    // Our own pixel memory has the library's pitch too.
+    return IsValid() ? LibraryPitch(GetWidth(), GetBPP()) : 0;
 }
 
 double TBmpFree::GetDpcmX() const
@@ -653,6 +647,8 @@ bool SaveAsHdr(const std::string& fileName, const TBmpHdr* image, const TImageIn
 
 bool SaveAsExr(const std::string& fileName, const TBmpHdr* image, const TImageInfo& info)
 {
+    // OpenEXR compresses its blocks of lines on the engine's threads.
+    const TExrEncodeThreads exrThreads(ThreadCount());
     return SaveFloats(FIF_EXR, fileName, image, info, info.Transparent);
 }
 

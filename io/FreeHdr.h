@@ -82,7 +82,6 @@ private:
 
     FIBITMAP* m_handle = nullptr;
     std::unique_ptr<std::uint8_t[]> m_bits;  // the pixels of AllocateUncleared, after m_handle
-    std::size_t m_pitch = 0;
 };
 
 /// True when the FreeImage library could be loaded.
