@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 #include "core/Parallel.h"
 
@@ -26,7 +27,7 @@ constexpr std::size_t HeaderBytes = 16;
 // Below this a block saves nothing worth its bookkeeping.
 constexpr std::size_t MinBlockBytes = std::size_t{16} << 20;
 
-thread_local TRowBlock* t_scope = nullptr;
+// The block rows are carved from on this thread, if any.
 thread_local TBlock* t_block = nullptr;
 
 // The last block whose rows were all freed, kept with its pages faulted in: the next image of a
@@ -103,7 +104,7 @@ void FreeRowMemory(void* row) noexcept
         ::operator delete(p);
 }
 
-TRowBlock::TRowBlock(std::size_t bytes) : m_outer(t_scope)
+TRowBlock::TRowBlock(std::size_t bytes)
 {
     if (bytes < MinBlockBytes || !RowBlocksEnabled)
         return;
@@ -156,16 +157,14 @@ void TRowBlock::Open(TBlock* block)
     block->Used = static_cast<std::size_t>((RowOverhead - address % RowOverhead) % RowOverhead);
     block->Refs.store(1, std::memory_order_relaxed);
     m_block = block;
-    t_scope = this;
-    t_block = block;
+    m_outer = std::exchange(t_block, block);
 }
 
 TRowBlock::~TRowBlock()
 {
     if (m_block == nullptr)
         return;
-    t_scope = m_outer;
-    t_block = m_outer != nullptr ? m_outer->m_block : nullptr;
+    t_block = m_outer;
     Release(m_block);
 }
 

@@ -49,7 +49,7 @@ private:
     void Open(struct TBlock* block);
 
     struct TBlock* m_block = nullptr;
-    TRowBlock* m_outer = nullptr;
+    struct TBlock* m_outer = nullptr;  // the block carved from before this one
 };
 
 /// The allocator of image rows (TRawHdr).
