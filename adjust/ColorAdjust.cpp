@@ -15,9 +15,9 @@ using namespace detail;
 #pragma GCC diagnostic ignored "-Wpsabi"
 
 // x + amount (x - Y) lane by lane, Y the pixel's grey value rounded to float.
-__attribute__((target_clones("avx2", "default"))) void SaturationRow(TColorHdr* row,
-                                                                     std::size_t count,
-                                                                     const TVec& amount)
+__attribute__((target_clones("avx2", "default"))) void SaturationRowPlain(TColorHdr* row,
+                                                                          std::size_t count,
+                                                                          const TVec& amount)
 {
     const TVecD k = Widen(amount);
     MapBlocks(
@@ -113,9 +113,11 @@ template <int Q>
                                    31);
 }
 
-/// HueLanes on 32 whole pixels with vectors of sixteen floats, the channels gathered and put
-/// back by shuffles rather than through memory, where narrow stores would stall wide loads.
-[[gnu::always_inline]] inline void HueChunk16(TColorHdr* pixels, float shift)
+/// map(r, g, b) on 32 whole pixels, their R, G, B each in two vectors of sixteen floats; the
+/// channels are gathered and put back by shuffles rather than through memory, where narrow
+/// stores would stall wide loads. Alpha is kept.
+template <typename TMap>
+[[gnu::always_inline]] inline void MapPlanarChunk32(TColorHdr* pixels, TMap map)
 {
     using F = TWide<TPix16, 2>;
     TPix16 v[2][4];
@@ -141,7 +143,7 @@ template <int Q>
         b.P[half] = __builtin_shufflevector(bLow, bHigh, 0, 1, 2, 3, 4, 5, 6, 7, 16, 17, 18, 19, 20,
                                             21, 22, 23);
     }
-    HueLanes(r, g, b, shift);
+    map(r, g, b);
     for (int half = 0; half < 2; ++half) {
         TPix16* w = v[half];
         w[0] = InterleaveQuad<0>(b.P[half], g.P[half], r.P[half], w[0]);
@@ -158,7 +160,34 @@ __attribute__((target("avx512f,avx512vl,avx512dq,avx2,fma"))) void HueRowAvx512(
 {
     ForEachChunk<32>(
         row, count, [shift](TColorHdr * pixels) __attribute__((always_inline)) {
-            HueChunk16(pixels, shift);
+            MapPlanarChunk32(
+                pixels, [shift](auto& r, auto& g, auto& b)
+                            __attribute__((always_inline)) { HueLanes(r, g, b, shift); });
+        });
+}
+
+/// SaturationRowPlain with one pixel per lane: the same double operations on each channel.
+__attribute__((target("avx512f,avx512vl,avx512dq,avx2,fma"))) void SaturationRowAvx512(
+    TColorHdr* row, std::size_t count, const TVec& amount)
+{
+    const TVecD8 kb = SplatD<TVecD8>(amount.P[0][0]);
+    const TVecD8 kg = SplatD<TVecD8>(amount.P[0][1]);
+    const TVecD8 kr = SplatD<TVecD8>(amount.P[0][2]);
+    ForEachChunk<32>(
+        row, count, [&](TColorHdr * pixels) __attribute__((always_inline)) {
+            MapPlanarChunk32(
+                pixels, [&](auto& r, auto& g, auto& b) __attribute__((always_inline)) {
+                    for (int half = 0; half < 2; ++half) {
+                        const TVecD8 bd = WidenTo<TVecD8>(TVec16{{b.P[half]}});
+                        const TVecD8 gd = WidenTo<TVecD8>(TVec16{{g.P[half]}});
+                        const TVecD8 rd = WidenTo<TVecD8>(TVec16{{r.P[half]}});
+                        const TVecD8 y =
+                            WidenTo<TVecD8>(NarrowTo<TVec16>((bd * 0.11 + gd * 0.59) + rd * 0.3));
+                        b.P[half] = ClampLanes(NarrowTo<TVec16>(bd + kb * (bd - y))).P[0];
+                        g.P[half] = ClampLanes(NarrowTo<TVec16>(gd + kg * (gd - y))).P[0];
+                        r.P[half] = ClampLanes(NarrowTo<TVec16>(rd + kr * (rd - y))).P[0];
+                    }
+                });
         });
 }
 
@@ -190,6 +219,14 @@ __attribute__((target_clones("avx2", "default"))) void HueRowPlain(TColorHdr* ro
             row[x + i].B = channel[2][i];
         }
     }
+}
+
+void SaturationRow(TColorHdr* row, std::size_t count, const TVec& amount)
+{
+    if (LaneKind() == TLaneKind::lkAvx512)
+        SaturationRowAvx512(row, count, amount);
+    else
+        SaturationRowPlain(row, count, amount);
 }
 
 void HueRow(TColorHdr* row, std::size_t count, float shift)
