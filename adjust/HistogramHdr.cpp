@@ -6,6 +6,7 @@
 #include "adjust/ColorAdjust.h"
 #include "adjust/PowerLanes.h"
 #include "adjust/ToneCurve.h"
+#include "core/Parallel.h"
 
 namespace lumivex {
 
@@ -40,6 +41,95 @@ float ChannelValue(const TColorHdr& p, std::uint8_t channel)
     }
 }
 
+[[gnu::always_inline]] inline void AddValue(THistogram& histogram, float value)
+{
+    if (histogram.size() <= StatEntries)
+        return;
+    const std::size_t bins = histogram.size() - StatEntries;
+    // NaN would otherwise give an index far outside the array.
+    const float v = std::isnan(value) ? 0.0f : std::max(std::min(value, 1.0f), 0.0f);
+    if (v < histogram[0])
+        histogram[0] = v;
+    if (v > histogram[1])
+        histogram[1] = v;
+    histogram[2] = histogram[2] + v;
+    const auto p = static_cast<float>(static_cast<double>(bins - 1) * v + 4.0);
+    const auto k = std::min(static_cast<std::size_t>(p), histogram.size() - 1);
+    const float f = p - static_cast<float>(static_cast<std::size_t>(p));
+    histogram[k] = histogram[k] + (1.0f - f);
+    if (f > 0.0f && k + 1 < histogram.size())
+        histogram[k + 1] = histogram[k + 1] + f;
+}
+
+// One histogram during a walk: the statistics in registers rather than in the array, where each
+// value's update would wait on the last one's store. The bins start at StatEntries (the
+// position is at least 4), so the array's statistics are never read during the walk.
+struct TRunning {
+    float* Bins = nullptr;
+    std::size_t Size = 0;
+    float Min = 0.0f;
+    float Max = 0.0f;
+    float Sum = 0.0f;
+};
+
+// AddValue with the statistics of `r`: the same operations in the same order.
+[[gnu::always_inline]] inline void AddRunning(TRunning& r, float value)
+{
+    const std::size_t bins = r.Size - StatEntries;
+    const float v = std::isnan(value) ? 0.0f : std::max(std::min(value, 1.0f), 0.0f);
+    if (v < r.Min)
+        r.Min = v;
+    if (v > r.Max)
+        r.Max = v;
+    r.Sum = r.Sum + v;
+    const auto p = static_cast<float>(static_cast<double>(bins - 1) * v + 4.0);
+    const auto k = std::min(static_cast<std::size_t>(p), r.Size - 1);
+    const float f = p - static_cast<float>(static_cast<std::size_t>(p));
+    r.Bins[k] = r.Bins[k] + (1.0f - f);
+    if (f > 0.0f && k + 1 < r.Size)
+        r.Bins[k + 1] = r.Bins[k + 1] + f;
+}
+
+// Adds the values of the histograms [first, last) of AllHistograms (its index is the
+// ChannelValue channel) for every step of the region, in pixel order.
+[[gnu::always_inline]] inline void WalkHistograms(const TBmpHdr& image, const TRect& rect,
+                                                  std::int32_t sx, std::int32_t sy, int first,
+                                                  int last)
+{
+    TRunning running[4];
+    bool active[4] = {};
+    for (int h = first; h < last; ++h) {
+        THistogram& hist = *AllHistograms[h];
+        active[h] = hist.size() > StatEntries;
+        if (active[h])
+            running[h] = TRunning{hist.data(), hist.size(), hist[0], hist[1], hist[2]};
+    }
+    for (std::int32_t y = rect.Top; y < rect.Bottom; y += sy) {
+        const TRawHdr& row = image.Pixels[static_cast<std::size_t>(y)];
+        for (std::int32_t x = rect.Left; x < rect.Right; x += sx) {
+            const TColorHdr& p = row[static_cast<std::size_t>(x)];
+            for (int h = first; h < last; ++h)
+                if (active[h])
+                    AddRunning(running[h], ChannelValue(p, static_cast<std::uint8_t>(h)));
+        }
+    }
+    for (int h = first; h < last; ++h) {
+        if (!active[h])
+            continue;
+        THistogram& hist = *AllHistograms[h];
+        hist[0] = running[h].Min;
+        hist[1] = running[h].Max;
+        hist[2] = running[h].Sum;
+    }
+}
+
+// The same with the histograms known, so the channel choice folds away.
+template <int First, int Last>
+void WalkHistograms(const TBmpHdr& image, const TRect& rect, std::int32_t sx, std::int32_t sy)
+{
+    WalkHistograms(image, rect, sx, sy, First, Last);
+}
+
 }  // namespace
 
 void SetHistogramBins(std::uint16_t bins)
@@ -66,25 +156,7 @@ void ResetHistogram(THistogram& histogram)
         histogram[0] = 1.0f;
 }
 
-void AddHistogramValue(THistogram& histogram, float value)
-{
-    if (histogram.size() <= StatEntries)
-        return;
-    const std::size_t bins = histogram.size() - StatEntries;
-    // NaN would otherwise give an index far outside the array.
-    const float v = std::isnan(value) ? 0.0f : std::max(std::min(value, 1.0f), 0.0f);
-    if (v < histogram[0])
-        histogram[0] = v;
-    if (v > histogram[1])
-        histogram[1] = v;
-    histogram[2] = histogram[2] + v;
-    const auto p = static_cast<float>(static_cast<double>(bins - 1) * v + 4.0);
-    const auto k = std::min(static_cast<std::size_t>(p), histogram.size() - 1);
-    const float f = p - static_cast<float>(static_cast<std::size_t>(p));
-    histogram[k] = histogram[k] + (1.0f - f);
-    if (f > 0.0f && k + 1 < histogram.size())
-        histogram[k + 1] = histogram[k + 1] + f;
-}
+void AddHistogramValue(THistogram& histogram, float value) { AddValue(histogram, value); }
 
 void ComputeHistograms(const TBmpHdr* image, TRect rect, std::int32_t maxSize)
 {
@@ -111,18 +183,24 @@ void AccumulateHistograms(const TBmpHdr* image, TRect rect, std::uint16_t stepX,
     const std::int32_t sy = std::max<std::int32_t>(stepY, 1);
     // Divided by the number of values actually counted: a quotient of the region's size by the
     // steps can exceed it, which would put a white image's average above its maximum.
-    std::int64_t count = 0;
-    for (std::int32_t y = rect.Top; y < rect.Bottom; y += sy) {
-        const TRawHdr& row = image->Pixels[static_cast<std::size_t>(y)];
-        for (std::int32_t x = rect.Left; x < rect.Right; x += sx) {
-            const TColorHdr& p = row[static_cast<std::size_t>(x)];
-            AddHistogramValue(HistLuminosity, LuminosityHdr(p));
-            AddHistogramValue(HistBlue, p.B);
-            AddHistogramValue(HistGreen, p.G);
-            AddHistogramValue(HistRed, p.R);
-            ++count;
-        }
-    }
+    const std::int64_t count = ((std::int64_t{rect.Right} - rect.Left + sx - 1) / sx) *
+                               ((std::int64_t{rect.Bottom} - rect.Top + sy - 1) / sy);
+    // Each histogram's sums are float additions in pixel order, so one histogram cannot be
+    // split; the four are independent, so threads take whole histograms, each walking every
+    // pixel in order.
+    constexpr std::int64_t MinValuesToSplit = 16384;
+    const int bands = count >= MinValuesToSplit ? std::min(ThreadCount(), 4) : 1;
+    ParallelBands(bands, 0, 4, [&](int, std::int64_t first, std::int64_t last) {
+        if (first == 0 && last == 4)
+            WalkHistograms<0, 4>(*image, rect, sx, sy);
+        else if (first == 0 && last == 2)
+            WalkHistograms<0, 2>(*image, rect, sx, sy);
+        else if (first == 2 && last == 4)
+            WalkHistograms<2, 4>(*image, rect, sx, sy);
+        else
+            for (std::int64_t h = first; h < last; ++h)
+                WalkHistograms(*image, rect, sx, sy, static_cast<int>(h), static_cast<int>(h) + 1);
+    });
     const auto n = static_cast<float>(count);
     for (THistogram* h : AllHistograms) {
         if (h->size() <= StatEntries)
