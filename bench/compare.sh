@@ -137,14 +137,14 @@ if [ "$QUICK" = 1 ]; then
     filters_filter='^(BlurFast|GaussBlurFast|UnsharpMaskFast)/6000/4000/3/'
     geometry_filter='BM_(Resize<50>/6000/4000/[0-9]+/5/|Rotate17/6000/4000/[0-9]+/1/|FlipHorz|Rotate90CW)'
     io_filter='^(Load/(exr_half|jpeg)_inprocess|Save/(exr_half|jpeg))/'
-    merge_filter='^Merge/photos:3/mode:1/'
+    merge_filter='^Merge(JpegFiles)?/photos:3/mode:1/'
 else
     adjust_filter='BM_'
     core_filter='BM_(GetMinMax|Normalize|NormalizeChannels|ShiftToPositive)/'
     filters_filter='^(ReferenceCopy|BlurFast|GaussBlurFast|UnsharpMaskFast|SoftenFast|MicroDetails|LocalToneMap[A-Za-z]+)/'
     geometry_filter='BM_'
     io_filter='^(Load/[a-z0-9_]+_inprocess|Save/(exr_half|exr_float|hdr|tiff8|jpeg))/'
-    merge_filter='^Merge/'
+    merge_filter='^Merge(JpegFiles)?/'
 fi
 threads_re=$(echo "$THREADS" | tr ' ' '|')
 gbench() {  # program filter: JSON into $WORK/program.json
@@ -165,6 +165,7 @@ gbench merge_bench "$merge_filter"
 # Every repetition of every case becomes a row under the operation name the OpenCV part uses.
 "$PY" - "$WORK" "$threads_re" >>"$ROWS" <<'EOF' || echo "reading the benchmarks failed" >&2
 import json
+import os
 import re
 import statistics
 import sys
@@ -199,6 +200,9 @@ def label(name):  # (operation, threads) of a benchmark name, or None
     if base == "Merge":
         args = dict(p.split(":") for p in parts[1:])
         return f"merge {args['photos']} photos {modes[int(args['mode'])]}", int(args["threads"])
+    if base == "MergeJpegFiles":  # every core
+        args = dict(p.split(":") for p in parts[1:])
+        return f"merge {args['photos']} photos {modes[int(args['mode'])]} JPEG", os.cpu_count()
     if len(parts) == 5:  # filters: width, height, radius, threads
         return f"{base} r={parts[3]}", int(parts[4])
     return None
@@ -230,6 +234,8 @@ for (op, n), values in runs.items():
         note = "io_bench's own picture of this size, written by our savers"
     if op.startswith("merge"):
         note = "ours: merge_bench's synthetic frames in memory"
+    if op.endswith(" JPEG"):
+        note = "ours: merge_bench's JPEG files, each decoded in a child process, then merged; no file written"
     print(f"mem\t{op}\t{n}\tours\t{statistics.median(wall):.3f}\t{min(wall):.3f}\t{max(wall):.3f}\t"
           f"{statistics.median(c for _, c, _ in values):.3f}\t"
           f"{'' if peak == '' else f'{peak:.0f}'}\t{note}")
