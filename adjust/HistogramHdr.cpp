@@ -41,26 +41,6 @@ float ChannelValue(const TColorHdr& p, std::uint8_t channel)
     }
 }
 
-[[gnu::always_inline]] inline void AddValue(THistogram& histogram, float value)
-{
-    if (histogram.size() <= StatEntries)
-        return;
-    const std::size_t bins = histogram.size() - StatEntries;
-    // NaN would otherwise give an index far outside the array.
-    const float v = std::isnan(value) ? 0.0f : std::max(std::min(value, 1.0f), 0.0f);
-    if (v < histogram[0])
-        histogram[0] = v;
-    if (v > histogram[1])
-        histogram[1] = v;
-    histogram[2] = histogram[2] + v;
-    const auto p = static_cast<float>(static_cast<double>(bins - 1) * v + 4.0);
-    const auto k = std::min(static_cast<std::size_t>(p), histogram.size() - 1);
-    const float f = p - static_cast<float>(static_cast<std::size_t>(p));
-    histogram[k] = histogram[k] + (1.0f - f);
-    if (f > 0.0f && k + 1 < histogram.size())
-        histogram[k + 1] = histogram[k + 1] + f;
-}
-
 // One histogram during a walk: the statistics in registers rather than in the array, where each
 // value's update would wait on the last one's store. The bins start at StatEntries (the
 // position is at least 4), so the array's statistics are never read during the walk.
@@ -72,10 +52,24 @@ struct TRunning {
     float Sum = 0.0f;
 };
 
-// AddValue with the statistics of `r`: the same operations in the same order.
+[[gnu::always_inline]] inline TRunning Running(THistogram& histogram)
+{
+    return TRunning{histogram.data(), histogram.size(), histogram[0], histogram[1], histogram[2]};
+}
+
+[[gnu::always_inline]] inline void Store(const TRunning& r, THistogram& histogram)
+{
+    histogram[0] = r.Min;
+    histogram[1] = r.Max;
+    histogram[2] = r.Sum;
+}
+
+// One value: the clamped value (NaN as 0) into the statistics and split between the two nearest
+// bins.
 [[gnu::always_inline]] inline void AddRunning(TRunning& r, float value)
 {
     const std::size_t bins = r.Size - StatEntries;
+    // NaN would otherwise give an index far outside the array.
     const float v = std::isnan(value) ? 0.0f : std::max(std::min(value, 1.0f), 0.0f);
     if (v < r.Min)
         r.Min = v;
@@ -102,7 +96,7 @@ struct TRunning {
         THistogram& hist = *AllHistograms[h];
         active[h] = hist.size() > StatEntries;
         if (active[h])
-            running[h] = TRunning{hist.data(), hist.size(), hist[0], hist[1], hist[2]};
+            running[h] = Running(hist);
     }
     for (std::int32_t y = rect.Top; y < rect.Bottom; y += sy) {
         const TRawHdr& row = image.Pixels[static_cast<std::size_t>(y)];
@@ -113,14 +107,9 @@ struct TRunning {
                     AddRunning(running[h], ChannelValue(p, static_cast<std::uint8_t>(h)));
         }
     }
-    for (int h = first; h < last; ++h) {
-        if (!active[h])
-            continue;
-        THistogram& hist = *AllHistograms[h];
-        hist[0] = running[h].Min;
-        hist[1] = running[h].Max;
-        hist[2] = running[h].Sum;
-    }
+    for (int h = first; h < last; ++h)
+        if (active[h])
+            Store(running[h], *AllHistograms[h]);
 }
 
 // The same with the histograms known, so the channel choice folds away.
@@ -156,7 +145,14 @@ void ResetHistogram(THistogram& histogram)
         histogram[0] = 1.0f;
 }
 
-void AddHistogramValue(THistogram& histogram, float value) { AddValue(histogram, value); }
+void AddHistogramValue(THistogram& histogram, float value)
+{
+    if (histogram.size() <= StatEntries)
+        return;
+    TRunning r = Running(histogram);
+    AddRunning(r, value);
+    Store(r, histogram);
+}
 
 void ComputeHistograms(const TBmpHdr* image, TRect rect, std::int32_t maxSize)
 {
@@ -198,8 +194,7 @@ void AccumulateHistograms(const TBmpHdr* image, TRect rect, std::uint16_t stepX,
         else if (first == 2 && last == 4)
             WalkHistograms<2, 4>(*image, rect, sx, sy);
         else
-            for (std::int64_t h = first; h < last; ++h)
-                WalkHistograms(*image, rect, sx, sy, static_cast<int>(h), static_cast<int>(h) + 1);
+            WalkHistograms(*image, rect, sx, sy, static_cast<int>(first), static_cast<int>(last));
     });
     const auto n = static_cast<float>(count);
     for (THistogram* h : AllHistograms) {
