@@ -20,6 +20,33 @@ TBitmap TBitmap::Uncleared(std::int32_t width, std::int32_t height, TPixelFormat
     return bitmap;
 }
 
+TBitmap TBitmap::OnBytes(std::int32_t width, std::int32_t height, TPixelFormat format,
+                         std::uint8_t* bytes, std::function<void(std::uint8_t*)> release)
+{
+    TBitmap bitmap;
+    bitmap.m_format = format;
+    bitmap.m_foreign = decltype(m_foreign)(bytes, std::move(release));
+    if (bytes != nullptr && width > 0 && height > 0) {
+        bitmap.m_width = width;
+        bitmap.m_height = height;
+    }
+    return bitmap;
+}
+
+TBitmap::TBitmap(const TBitmap& other)
+    : m_width(other.m_width), m_height(other.m_height), m_format(other.m_format)
+{
+    const std::uint8_t* bytes = other.Bytes();
+    m_data.assign(bytes, bytes + other.BytesPerLine() * static_cast<std::size_t>(other.m_height));
+}
+
+TBitmap& TBitmap::operator=(const TBitmap& other)
+{
+    if (this != &other)
+        *this = TBitmap(other);
+    return *this;
+}
+
 void TBitmap::SetSize(std::int32_t width, std::int32_t height)
 {
     if (width <= 0 || height <= 0)
@@ -28,6 +55,7 @@ void TBitmap::SetSize(std::int32_t width, std::int32_t height)
                               static_cast<std::size_t>(BytesPerPixel()),
                           0);
     m_data.swap(data);
+    m_foreign.reset();
     m_width = width;
     m_height = height;
 }

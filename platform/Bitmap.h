@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <new>
 #include <type_traits>
@@ -47,6 +48,15 @@ public:
     /// The same size with bytes that nothing wrote, for a caller that writes every byte: a large
     /// bitmap's pages are then first touched by the threads that fill it.
     static TBitmap Uncleared(std::int32_t width, std::int32_t height, TPixelFormat format);
+    /// A bitmap on bytes it did not allocate (a shared mapping, say), packed rows as above:
+    /// release(bytes) runs once, when the bitmap lets go of them. A copy takes bytes of its own.
+    static TBitmap OnBytes(std::int32_t width, std::int32_t height, TPixelFormat format,
+                           std::uint8_t* bytes, std::function<void(std::uint8_t*)> release);
+
+    TBitmap(const TBitmap& other);
+    TBitmap& operator=(const TBitmap& other);
+    TBitmap(TBitmap&&) noexcept = default;
+    TBitmap& operator=(TBitmap&&) noexcept = default;
 
     std::int32_t Width() const { return m_width; }
     std::int32_t Height() const { return m_height; }
@@ -64,10 +74,12 @@ public:
     void SetPixelFormat(TPixelFormat format);
 
     /// Row y, BytesPerLine() bytes; y must lie in 0..Height()-1.
-    std::uint8_t* ScanLine(std::int32_t y) { return m_data.data() + Offset(y); }
-    const std::uint8_t* ScanLine(std::int32_t y) const { return m_data.data() + Offset(y); }
+    std::uint8_t* ScanLine(std::int32_t y) { return Bytes() + Offset(y); }
+    const std::uint8_t* ScanLine(std::int32_t y) const { return Bytes() + Offset(y); }
 
 private:
+    std::uint8_t* Bytes() { return m_foreign ? m_foreign.get() : m_data.data(); }
+    const std::uint8_t* Bytes() const { return m_foreign ? m_foreign.get() : m_data.data(); }
     std::size_t Offset(std::int32_t y) const
     {
         return static_cast<std::size_t>(y) * BytesPerLine();
@@ -76,7 +88,9 @@ private:
     std::int32_t m_width = 0;
     std::int32_t m_height = 0;
     TPixelFormat m_format = TPixelFormat::pf24bit;
+    // The bytes: m_foreign when set, else m_data.
     std::vector<std::uint8_t, TNoClearAllocator<std::uint8_t>> m_data;
+    std::unique_ptr<std::uint8_t, std::function<void(std::uint8_t*)>> m_foreign;
 };
 
 }  // namespace lumivex

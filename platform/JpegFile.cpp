@@ -83,7 +83,9 @@ struct TDecoder {
     jpeg_progress_mgr Progress{};
     bool Created = false;
     TJpegInfo Info;
+    TBitmap* Target = nullptr;  // the caller's bitmap, written in place when it has the size
     TBitmap Bitmap;
+    TBitmap* Out = &Bitmap;  // where the rows went
     std::vector<std::uint8_t> CmykRow;
 
     TDecoder()
@@ -175,19 +177,24 @@ bool Decode(TDecoder& d, const std::uint8_t* data, std::size_t size, bool withPi
             return false;
     }
     jpeg_start_decompress(&d.Cinfo);
-    d.Bitmap.SetSize(static_cast<std::int32_t>(d.Cinfo.output_width),
-                     static_cast<std::int32_t>(d.Cinfo.output_height));
+    const auto width = static_cast<std::int32_t>(d.Cinfo.output_width);
+    const auto height = static_cast<std::int32_t>(d.Cinfo.output_height);
+    if (d.Target != nullptr && d.Target->Width() == width && d.Target->Height() == height &&
+        d.Target->PixelFormat() == TPixelFormat::pf24bit)
+        d.Out = d.Target;
+    else  // uncleared: every row is written below
+        d.Bitmap = TBitmap::Uncleared(width, height, TPixelFormat::pf24bit);
     if (cmyk)
         d.CmykRow.resize(static_cast<std::size_t>(d.Cinfo.output_width) * 4);
     while (d.Cinfo.output_scanline < d.Cinfo.output_height) {
         const auto y = static_cast<std::int32_t>(d.Cinfo.output_scanline);
-        JSAMPROW row = cmyk ? d.CmykRow.data() : d.Bitmap.ScanLine(y);
+        JSAMPROW row = cmyk ? d.CmykRow.data() : d.Out->ScanLine(y);
         if (jpeg_read_scanlines(&d.Cinfo, &row, 1) != 1) {
             SetMessage(d.Error, "JPEG decoding stopped early");
             return false;
         }
         if (cmyk) {
-            CmykToBgr(d.CmykRow.data(), d.Bitmap.ScanLine(y), d.CmykRow.size() / 4,
+            CmykToBgr(d.CmykRow.data(), d.Out->ScanLine(y), d.CmykRow.size() / 4,
                       d.Cinfo.saw_Adobe_marker != 0);
         }
     }
@@ -312,11 +319,13 @@ bool LoadJpegFromMemory(std::span<const std::uint8_t> data, TBitmap& bitmap, TJp
         return false;
     }
     TDecoder d;
+    d.Target = &bitmap;
     if (!Decode(d, data.data(), data.size(), true)) {
         error = d.Error.Message;
         return false;
     }
-    bitmap = std::move(d.Bitmap);
+    if (d.Out != &bitmap)
+        bitmap = std::move(d.Bitmap);
     if (info != nullptr)
         *info = d.Info;
     return true;

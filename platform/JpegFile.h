@@ -31,7 +31,9 @@ inline constexpr std::int32_t MaxJpegSide = 65535;
 /// Reads the markers up to the first scan, no pixels.
 bool ReadJpegHeader(std::span<const std::uint8_t> data, TJpegInfo& info, std::string& error);
 
-/// info may be null.
+/// info may be null. A bitmap that already has the image's size in pf24bit is decoded into in
+/// place, its own bytes kept (a shared mapping stays one); after a failure its rows may then be
+/// partly written.
 bool LoadJpegFromMemory(std::span<const std::uint8_t> data, TBitmap& bitmap, TJpegInfo* info,
                         std::string& error);
 bool LoadJpegFromFile(const std::string& fileName, TBitmap& bitmap, TJpegInfo* info,

@@ -174,6 +174,35 @@ TEST(LoadJpeg, AdobeCmykBecomesPlausibleRgb)
     EXPECT_LT(MeanAbsDifference(cmyk, baseline), 3.0);  // pixel by pixel, about 1.9
 }
 
+// A bitmap of the image's size keeps its bytes (the isolated loader lends shared memory this
+// way); any other is replaced. Colour, grey and CMYK files take different paths to the rows.
+TEST(LoadJpeg, DecodesInPlaceIntoABitmapOfTheRightSize)
+{
+    for (const char* file : {"ldr/jpeg_300dpi_257x129.jpg", "ldr/jpeg_grey_256x128.jpg",
+                             "ldr/jpeg_cmyk_256x128.jpg"}) {
+        const TBitmap fresh = LoadOk(file);
+        std::vector<std::uint8_t> bytes(fresh.BytesPerLine() * fresh.Height(), 0xA5);
+        int released = 0;
+        TBitmap lent = TBitmap::OnBytes(fresh.Width(), fresh.Height(), TPixelFormat::pf24bit,
+                                        bytes.data(), [&](std::uint8_t*) { ++released; });
+        std::string error;
+        ASSERT_TRUE(LoadJpegFromFile(TestDataPath(file), lent, nullptr, error)) << error;
+        EXPECT_EQ(lent.ScanLine(0), bytes.data()) << file;
+        EXPECT_EQ(released, 0) << file;
+        EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), fresh.ScanLine(0))) << file;
+
+        TBitmap narrower =
+            TBitmap::OnBytes(fresh.Width() - 1, fresh.Height(), TPixelFormat::pf24bit, bytes.data(),
+                             [&](std::uint8_t*) { ++released; });
+        ASSERT_TRUE(LoadJpegFromFile(TestDataPath(file), narrower, nullptr, error)) << error;
+        EXPECT_EQ(released, 1) << file;
+        ASSERT_EQ(narrower.Width(), fresh.Width());
+        EXPECT_TRUE(
+            std::equal(fresh.ScanLine(0), fresh.ScanLine(0) + bytes.size(), narrower.ScanLine(0)))
+            << file;
+    }
+}
+
 TEST(LoadJpeg, TruncatedFileDecodesWithWarnings)
 {
     // libjpeg pads the missing half ("Premature end of JPEG file") and succeeds; the top rows,
