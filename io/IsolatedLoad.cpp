@@ -268,6 +268,14 @@ public:
     // than float pixels, and the parent converts them on all cores straight into its image.
     bool OpenLines(std::int32_t width, std::int32_t height, TFreeLayout layout)
     {
+        if (!MapLines(width, height, layout))
+            return false;
+        m_control.Phase.store(phConverting, std::memory_order_release);
+        return true;
+    }
+
+    bool MapLines(std::int32_t width, std::int32_t height, TFreeLayout layout)
+    {
         if (!IsValidImageSize(width, height)) {
             SetFileStatus(TFileErrorCode::feTooLarge, TooLargeMessage(width, height));
             return false;
@@ -290,7 +298,6 @@ public:
         m_control.FinalHeight = height;
         m_control.Layout = static_cast<std::int32_t>(layout);
         m_control.LineBytes = static_cast<std::int64_t>(lineBytes);
-        m_control.Phase.store(phConverting, std::memory_order_release);
         return true;
     }
 
@@ -354,6 +361,8 @@ public:
         std::int32_t height = 0;
         if (!ReadPlatformHeader(fileName, width, height) || !OnHeader(width, height))
             return false;
+        if (IsJpegFileName(fileName))
+            return DecodeJpegInPlace(fileName, width, height);
         TBitmap bitmap;
         if (!LoadPlatformBitmap(fileName, bitmap))
             return false;
@@ -368,6 +377,29 @@ public:
     }
 
 private:
+    // A photograph decodes straight into the shared memory: the parent maps those pages as they
+    // are, so no byte of it is copied, and no page is first touched twice.
+    bool DecodeJpegInPlace(const std::string& fileName, std::int32_t width, std::int32_t height)
+    {
+        if (!MapLines(width, height, TFreeLayout::flBitmap24))
+            return false;
+        std::uint8_t* const first = m_lines->Line(0, m_lineBytes);
+        TBitmap bitmap =
+            TBitmap::OnBytes(width, height, TPixelFormat::pf24bit, first, [](std::uint8_t*) {});
+        if (!LoadPlatformBitmap(fileName, bitmap))
+            return false;
+        if (bitmap.Width() != width || bitmap.Height() != height || bitmap.ScanLine(0) != first) {
+            SetFileStatus(TFileErrorCode::feCorrupt, "the image does not have its declared size");
+            return false;
+        }
+        m_control.Bpp = 24;
+        m_control.Type = FIT_BITMAP;
+        m_control.Transparent = 0;
+        m_control.DpcmX = m_control.DpcmY = 72.0 / 2.54;
+        m_control.RowsDone.store(static_cast<std::uint32_t>(height), std::memory_order_relaxed);
+        return true;
+    }
+
     // First offers the decoded lines where they are (lineOf(y): scan line y, top row first):
     // the parent reads them with process_vm_readv, which saves clearing and filling shared
     // pages. Only if that is refused are they copied there, on all cores.
@@ -458,6 +490,14 @@ bool AllocateImage(TBmpHdr& image, std::int64_t width, std::int64_t height)
     }
 }
 
+// The child's description of its scan lines, checked: the parent trusts no field of it.
+struct TLines {
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+    TFreeLayout Layout = TFreeLayout::flNone;
+    std::size_t LineBytes = 0;
+};
+
 // Where the child's scan lines go, top row first: the float image of a document, or a 24-bit
 // bitmap for the exposure merge. Put runs on several threads at once, for different rows.
 class TLineSink {
@@ -467,6 +507,9 @@ public:
     virtual bool Allocate(std::int32_t width, std::int32_t height) = 0;
     virtual void Put(std::int32_t y, TFreeLayout layout, const std::uint8_t* line,
                      std::int32_t width) = 0;
+    /// Takes the lines over as they lie in the child's pixel memory (sealed, its size checked),
+    /// instead of Allocate and Put; false when this sink cannot.
+    virtual bool Adopt(int /*pixelFd*/, const TLines& /*lines*/) { return false; }
     /// What the child said of the file besides its pixels, once they are in.
     virtual void Finish(const TControl&) {}
     virtual void Clear() = 0;
@@ -541,6 +584,20 @@ public:
         ConvertFreeRow(layout, line, row.data(), row.size());
         for (std::size_t x = 0; x < row.size(); ++x)
             ColorHdrToBGR(row[x], target + 3 * x);
+    }
+    bool Adopt(int pixelFd, const TLines& lines) override
+    {
+        if (lines.Layout != TFreeLayout::flBitmap24)
+            return false;
+        const std::size_t bytes = lines.LineBytes * static_cast<std::size_t>(lines.Height);
+        void* p =
+            ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, pixelFd, 0);
+        if (p == MAP_FAILED)
+            return false;
+        m_bitmap = TBitmap::OnBytes(lines.Width, lines.Height, TPixelFormat::pf24bit,
+                                    static_cast<std::uint8_t*>(p),
+                                    [bytes](std::uint8_t* q) { ::munmap(q, bytes); });
+        return true;
     }
     void Clear() override { m_bitmap = TBitmap(); }
 
@@ -632,14 +689,6 @@ int SuperviseChild(pid_t pid, TControl& control, const TLoadLimits& limits, std:
     return result;
 }
 
-// The child's description of its scan lines, checked: the parent trusts no field of it.
-struct TLines {
-    std::int32_t Width = 0;
-    std::int32_t Height = 0;
-    TFreeLayout Layout = TFreeLayout::flNone;
-    std::size_t LineBytes = 0;
-};
-
 bool LinesOf(const TControl& control, TLines& lines)
 {
     lines.Width = control.FinalWidth;
@@ -658,12 +707,18 @@ bool ConvertLines(int pixelFd, const TControl& control, TLineSink& sink)
     const std::int32_t height = l.Height;
     const TFreeLayout layout = l.Layout;
     const std::size_t lineBytes = l.LineBytes;
+    // Sealed first: a decoder that shrank the memory under a mapping would make every read of
+    // the lost pages a SIGBUS.
     struct stat st {};
-    if (!described || ::fstat(pixelFd, &st) != 0 ||
+    if (!described ||
+        ::fcntl(pixelFd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0 ||
+        ::fstat(pixelFd, &st) != 0 ||
         static_cast<std::size_t>(st.st_size) != lineBytes * static_cast<std::size_t>(height)) {
         SetFileStatus(TFileErrorCode::feCrashed, "the decoder returned no pixels");
         return false;
     }
+    if (sink.Adopt(pixelFd, l))
+        return true;
     const TMapping lines(pixelFd, lineBytes * static_cast<std::size_t>(height), PROT_READ);
     if (!lines.IsValid()) {
         SetFileStatus(TFileErrorCode::feOutOfMemory, "not enough memory for the image");
@@ -762,7 +817,7 @@ class TChildDecode {
 public:
     TChildDecode(const std::string& fileName, bool freeImage, const TLoadLimits& limits,
                  std::int64_t fileSize)
-        : m_pixelFd(::memfd_create("lumivex-pixels", MFD_CLOEXEC)),
+        : m_pixelFd(::memfd_create("lumivex-pixels", MFD_CLOEXEC | MFD_ALLOW_SEALING)),
           m_limits(limits),
           m_fileSize(fileSize)
     {
