@@ -9,6 +9,7 @@
 #include "adjust/ToneCurve.h"
 #include "bench/BenchImage.h"
 #include "bench/BenchLanes.h"
+#include "bench/BenchMemory.h"
 #include "core/BmpHdr.h"
 #include "core/Parallel.h"
 
@@ -31,6 +32,12 @@ double ProcessCpuSeconds()
     timespec t{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+// The most heap one run holds beyond what was live before it, measured after the timed runs.
+void SetPeak(benchmark::State& state, std::int64_t bytes)
+{
+    state.counters["peak_MB"] = static_cast<double>(bytes) / 1e6;
 }
 
 // Arguments: width, height, threads. Wall time, because the bands run on other threads.
@@ -63,6 +70,8 @@ void RunOperation(benchmark::State& state, TOperation operation)
     // All threads' CPU milliseconds per call: on a loaded machine the wall time also holds the
     // waits for a core.
     state.counters["cpu_ms"] = 1e3 * cpu / static_cast<double>(state.iterations());
+    image.Assign(&source);
+    SetPeak(state, bench::PeakOf([&] { operation(&image); }));
     state.SetBytesProcessed(state.iterations() * source.GetDataSize());
     SetThreadCount(0);
 }
@@ -82,6 +91,7 @@ void BM_Copy(benchmark::State& state)
     }
     state.counters["cpu_ms"] =
         1e3 * (ProcessCpuSeconds() - start) / static_cast<double>(state.iterations());
+    SetPeak(state, bench::PeakOf([&] { image.Assign(&source); }));
     state.SetBytesProcessed(state.iterations() * source.GetDataSize());
     SetThreadCount(0);
 }
@@ -233,6 +243,7 @@ void BM_AccumulateHistograms(benchmark::State& state)
         AccumulateHistograms(&source, MaxRectHdr, 1, 1);
         benchmark::DoNotOptimize(HistLuminosity.data());
     }
+    SetPeak(state, bench::PeakOf([&] { AccumulateHistograms(&source, MaxRectHdr, 1, 1); }));
     state.SetBytesProcessed(state.iterations() * source.GetDataSize());
     SetThreadCount(0);
 }
@@ -246,6 +257,7 @@ void BM_ComputeHistograms(benchmark::State& state)
         ComputeHistograms(&source, MaxRectHdr, 777);
         benchmark::DoNotOptimize(HistLuminosity.data());
     }
+    SetPeak(state, bench::PeakOf([&] { ComputeHistograms(&source, MaxRectHdr, 777); }));
     state.SetBytesProcessed(state.iterations() * source.GetDataSize());
     SetThreadCount(0);
 }

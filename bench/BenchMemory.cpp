@@ -5,7 +5,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdlib>
+#include <fstream>
 #include <new>
+#include <string>
 
 // Blocks count with their usable size, which also answers for the unsized forms of delete.
 namespace {
@@ -95,5 +97,36 @@ std::int64_t StartPeak()
 }
 
 std::int64_t PeakSince(std::int64_t baseline) { return peakBytes.load() - baseline; }
+
+namespace {
+
+// A "Name:   123 kB" line of /proc/self/status, in bytes.
+std::int64_t StatusBytes(const std::string& name)
+{
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    std::int64_t kilobytes = 0;
+    std::string unit;
+    while (status >> key) {
+        if (key == name + ":" && status >> kilobytes >> unit)
+            return kilobytes * 1024;
+        status.ignore(1 << 20, '\n');
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::int64_t StartResidentPeak()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";  // VmHWM back to VmRSS
+    return StatusBytes("VmRSS");
+}
+
+std::int64_t ResidentPeakSince(std::int64_t baseline)
+{
+    const std::int64_t peak = StatusBytes("VmHWM");
+    return peak > baseline ? peak - baseline : 0;
+}
 
 }  // namespace lumivex::bench

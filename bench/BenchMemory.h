@@ -6,11 +6,42 @@
 
 #include <cstdint>
 
+#include "core/RowMemory.h"
+
 namespace lumivex::bench {
 
 /// Starts a measurement: the peak is brought down to what is live now, which is returned.
 std::int64_t StartPeak();
 /// The most bytes held beyond baseline since StartPeak answered it.
 std::int64_t PeakSince(std::int64_t baseline);
+
+/// The same for the resident memory of the whole process, which also sees what libraries take
+/// with malloc or mmap (FreeImage's buffers, the codecs'): resets the kernel's high-water mark
+/// and answers the bytes resident now. 0 where the kernel offers neither.
+std::int64_t StartResidentPeak();
+/// The most bytes resident beyond baseline since StartResidentPeak answered it.
+std::int64_t ResidentPeakSince(std::int64_t baseline);
+
+/// The most heap one run of op holds beyond what was live before it. The block kept for the next
+/// large image is freed first, so that op's new images count whether or not they would have
+/// reused it; so call it outside the timed runs, which should see the memory as the editor does.
+template <typename TOp>
+std::int64_t PeakOf(TOp op)
+{
+    ReleaseKeptRowBlock();
+    const std::int64_t baseline = StartPeak();
+    op();
+    return PeakSince(baseline);
+}
+
+/// PeakOf for the resident memory of the process.
+template <typename TOp>
+std::int64_t ResidentPeakOf(TOp op)
+{
+    ReleaseKeptRowBlock();
+    const std::int64_t baseline = StartResidentPeak();
+    op();
+    return ResidentPeakSince(baseline);
+}
 
 }  // namespace lumivex::bench

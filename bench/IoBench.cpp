@@ -5,6 +5,7 @@
 #include <string>
 
 #include "bench/BenchImage.h"
+#include "bench/BenchMemory.h"
 #include "core/BmpHdr.h"
 #include "core/Parallel.h"
 #include "io/FreeHdr.h"
@@ -80,6 +81,13 @@ TBenchFiles& Files()
     return files;
 }
 
+// The most the process's resident memory grows during one more run after the timed ones: it
+// includes what FreeImage and the codecs take with malloc, but not an isolated decoder's own.
+void SetResidentPeak(benchmark::State& state, std::int64_t bytes)
+{
+    state.counters["peak_MB"] = static_cast<double>(bytes) / 1e6;
+}
+
 void Load(benchmark::State& state, const std::string& ext, bool isolate)
 {
     SetThreadCount(static_cast<int>(state.range(0)));
@@ -95,6 +103,11 @@ void Load(benchmark::State& state, const std::string& ext, bool isolate)
         }
         benchmark::DoNotOptimize(image.Pixels.data());
     }
+    TBmpHdr kept;  // alive while the peak is read
+    SetResidentPeak(state, bench::ResidentPeakOf([&] {
+                        TImageInfo info;
+                        LoadImageFile(name, &kept, info, TLoadPath::lpFreeImage, limits);
+                    }));
     state.SetBytesProcessed(state.iterations() * Files().Image.GetDataSize());
 }
 
@@ -112,6 +125,8 @@ void Save(benchmark::State& state, TSaveFormat format, const std::string& ext, i
             break;
         }
     }
+    SetResidentPeak(
+        state, bench::ResidentPeakOf([&] { SaveImageFile(name, format, &Files().Image, info); }));
     state.SetBytesProcessed(state.iterations() * Files().Image.GetDataSize());
 }
 

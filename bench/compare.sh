@@ -27,9 +27,10 @@
 # moves less than the wall time when other work shares the machine);
 # passes (ours over one plain copy of the 24 MP float image, measured in the same run with the
 # same threads); fastest peer (name and median ms; "-" when no peer has the operation); ratio
-# (ours / that peer, below 1: ours faster); MB (peak: the benchmark's own heap counter in
-# memory, GNU time's peak RSS on the command line, ours/peer); notes (the other peers, the
-# ones that failed here and what differs).
+# (ours / that peer, below 1: ours faster); MB (peak: in memory, the most one run holds beyond
+# what was live before it, by the benchmark's own heap counter, or for loads and saves by the
+# growth of the resident memory, which sees FreeImage's buffers; GNU time's peak RSS on the
+# command line, ours/peer); notes (the other peers, the ones that failed here and what differs).
 #
 # Semantics kept equal (a row that cannot be made equal says so in its notes):
 # - blurs: radius r means 2r + 1 taps per direction. OpenCV gets ksize 2r + 1 and sigma r / 3;
@@ -895,4 +896,5 @@ EOF
 echo "load average before $load_before, after $(cut -d' ' -f1-3 /proc/loadavg);" \
     "$(nproc) cores; $(($(date +%s) - started)) s"
 echo "ratio: ours / fastest peer, below 1 ours faster. passes: ours / one copy of the float image" \
-    "(same run, same threads). MB: peak heap (benchmarks) or peak RSS (GNU time), ours/peer."
+    "(same run, same threads). MB: peak heap beyond the input (benchmarks; loads and saves:"\
+    "resident growth) or peak RSS (GNU time), ours/peer."

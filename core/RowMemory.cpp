@@ -104,6 +104,18 @@ void FreeRowMemory(void* row) noexcept
         ::operator delete(p);
 }
 
+std::size_t ReleaseKeptRowBlock() noexcept
+{
+    TBlock* kept = nullptr;
+    {
+        const std::lock_guard lock(g_cacheMutex);
+        std::swap(kept, g_cached);
+    }
+    const std::size_t bytes = kept != nullptr ? kept->Size : 0;
+    Destroy(kept);
+    return bytes;
+}
+
 TRowBlock::TRowBlock(std::size_t bytes)
 {
     if (bytes < MinBlockBytes || !RowBlocksEnabled)

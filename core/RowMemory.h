@@ -30,6 +30,11 @@ void* AllocateRowMemory(std::size_t bytes);
 /// Gives back memory of AllocateRowMemory (null: nothing).
 void FreeRowMemory(void* p) noexcept;
 
+/// Frees the block that the last freed large image left for the next one, and answers its bytes
+/// (0: none was kept). For callers that want the memory back at once, such as measurements of
+/// what an operation takes.
+std::size_t ReleaseKeptRowBlock() noexcept;
+
 /// While alive, rows allocated on the constructing thread are carved from one block of at least
 /// `bytes` (their sizes as AllocateRowMemory takes them, plus RowOverhead each); the block is
 /// freed with its last row. Small requests, and builds without RowBlocksEnabled, take no block.

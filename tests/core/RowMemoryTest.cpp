@@ -58,6 +58,25 @@ TEST(RowMemory, LargeImagesTakeTheirRowsFromOneReusedBlock)
     SetThreadCount(0);
 }
 
+// The block a freed image leaves for the next one can be given back at once, and only once.
+TEST(RowMemory, TheKeptBlockIsReleasedOnRequest)
+{
+    ReleaseKeptRowBlock();
+    {
+        TBmpHdr image;
+        image.SetSize(1501, 1200, TColorHdr{});
+    }
+    const std::size_t kept = ReleaseKeptRowBlock();
+    if (RowBlocksEnabled)
+        EXPECT_GE(kept, 1501u * 1200u * sizeof(TColorHdr));
+    else
+        EXPECT_EQ(kept, 0u);
+    EXPECT_EQ(ReleaseKeptRowBlock(), 0u);
+    TBmpHdr next;  // the next image takes a block of its own
+    next.SetSize(1501, 1200, TColorHdr{0.5f, 0.5f, 0.5f, 1.0f});
+    EXPECT_EQ(next.Pixels[1199][1500].R, 0.5f);
+}
+
 // A row that outlives its image, and every row made while no block is open, is ordinary memory.
 TEST(RowMemory, RowsOutliveTheirImageAndGrowOutsideTheBlock)
 {
