@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "bench/BenchImage.h"
+#include "bench/BenchMemory.h"
 #include "core/BmpHdr.h"
 #include "core/Parallel.h"
 
@@ -53,6 +54,12 @@ void BM_GetMinMax(benchmark::State& state)
     // All threads' CPU milliseconds per call.
     state.counters["cpu_ms"] =
         1e3 * (ProcessCpuSeconds() - start) / static_cast<double>(state.iterations());
+    state.counters["peak_MB"] = static_cast<double>(bench::PeakOf([&] {
+                                    float mn = 0.0f;
+                                    float mx = 0.0f;
+                                    image.GetMinMax(mn, mx, MaxRectHdr);
+                                })) /
+                                1e6;
     state.SetBytesProcessed(state.iterations() * image.GetDataSize());
 }
 
@@ -68,6 +75,8 @@ void RunOnCopies(benchmark::State& state, const TBmpHdr& source, TOp op)
         op(image);
         benchmark::DoNotOptimize(image.Pixels.data());
     }
+    image.Assign(&source);
+    state.counters["peak_MB"] = static_cast<double>(bench::PeakOf([&] { op(image); })) / 1e6;
     state.SetBytesProcessed(state.iterations() * source.GetDataSize());
 }
 
