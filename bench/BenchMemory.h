@@ -22,26 +22,17 @@ std::int64_t StartResidentPeak();
 /// The most bytes resident beyond baseline since StartResidentPeak answered it.
 std::int64_t ResidentPeakSince(std::int64_t baseline);
 
-/// The most heap one run of op holds beyond what was live before it. The block kept for the next
-/// large image is freed first, so that op's new images count whether or not they would have
-/// reused it; so call it outside the timed runs, which should see the memory as the editor does.
+/// The most heap one run of op holds beyond what was live before it (resident: the process's
+/// resident memory instead). The block kept for the next large image is freed first, so that op's
+/// new images count whether or not they would have reused it; so call it outside the timed runs,
+/// which should see the memory as the editor does.
 template <typename TOp>
-std::int64_t PeakOf(TOp op)
+std::int64_t PeakOf(TOp op, bool resident = false)
 {
     ReleaseKeptRowBlock();
-    const std::int64_t baseline = StartPeak();
+    const std::int64_t baseline = resident ? StartResidentPeak() : StartPeak();
     op();
-    return PeakSince(baseline);
-}
-
-/// PeakOf for the resident memory of the process.
-template <typename TOp>
-std::int64_t ResidentPeakOf(TOp op)
-{
-    ReleaseKeptRowBlock();
-    const std::int64_t baseline = StartResidentPeak();
-    op();
-    return ResidentPeakSince(baseline);
+    return resident ? ResidentPeakSince(baseline) : PeakSince(baseline);
 }
 
 }  // namespace lumivex::bench

@@ -104,10 +104,12 @@ void Load(benchmark::State& state, const std::string& ext, bool isolate)
         benchmark::DoNotOptimize(image.Pixels.data());
     }
     TBmpHdr kept;  // alive while the peak is read
-    SetResidentPeak(state, bench::ResidentPeakOf([&] {
-                        TImageInfo info;
-                        LoadImageFile(name, &kept, info, TLoadPath::lpFreeImage, limits);
-                    }));
+    SetResidentPeak(state, bench::PeakOf(
+                               [&] {
+                                   TImageInfo info;
+                                   LoadImageFile(name, &kept, info, TLoadPath::lpFreeImage, limits);
+                               },
+                               true));
     state.SetBytesProcessed(state.iterations() * Files().Image.GetDataSize());
 }
 
@@ -126,7 +128,7 @@ void Save(benchmark::State& state, TSaveFormat format, const std::string& ext, i
         }
     }
     SetResidentPeak(
-        state, bench::ResidentPeakOf([&] { SaveImageFile(name, format, &Files().Image, info); }));
+        state, bench::PeakOf([&] { SaveImageFile(name, format, &Files().Image, info); }, true));
     state.SetBytesProcessed(state.iterations() * Files().Image.GetDataSize());
 }
 
