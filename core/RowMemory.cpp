@@ -2,13 +2,16 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <utility>
 
 #include "core/Parallel.h"
+#include "platform/HugePages.h"
 
 namespace lumivex {
 
@@ -69,6 +72,53 @@ TBlock* TakeCached(std::size_t size) noexcept
     return nullptr;
 }
 
+// Touches one byte of every small page of [first, last).
+void Touch(unsigned char* first, unsigned char* last) noexcept
+{
+    constexpr std::uintptr_t Page = 4096;
+    for (unsigned char* p = first; p < last; p += Page)
+        *p = 0;
+}
+
+// Faults in the pages of fresh memory on all cores, so that each fault, and the kernel's
+// clearing of the page, happens on the core that touches it. The 2 MB-aligned middle goes in
+// pieces of huge or small pages, as the process's page chooser says; each piece is timed for it.
+void FaultIn(unsigned char* memory, std::size_t size)
+{
+    constexpr std::uintptr_t Huge = std::uintptr_t{2} << 20;
+    static constexpr std::size_t Piece = TPageChooser::PieceBytes;
+    const auto address = reinterpret_cast<std::uintptr_t>(memory);
+    unsigned char* const hugeFirst = memory + ((Huge - address % Huge) % Huge);
+    unsigned char* const end = memory + size;
+    if (hugeFirst >= end) {
+        Touch(memory, end);
+        return;
+    }
+    const auto hugeBytes = static_cast<std::size_t>(end - hugeFirst) & ~(Huge - 1);
+    unsigned char* const hugeLast = hugeFirst + hugeBytes;
+    Touch(memory, hugeFirst);
+    Touch(hugeLast, end);
+    const auto pieces = static_cast<std::int64_t>((hugeBytes + Piece - 1) / Piece);
+    ParallelRows(
+        0, pieces,
+        [hugeFirst, hugeLast](std::int64_t first, std::int64_t last) {
+            for (std::int64_t i = first; i < last; ++i) {
+                unsigned char* const piece = hugeFirst + static_cast<std::size_t>(i) * Piece;
+                const std::size_t bytes =
+                    std::min(Piece, static_cast<std::size_t>(hugeLast - piece));
+                const TPageKind kind = NextPageKind();
+                ::madvise(piece, bytes,
+                          kind == TPageKind::pkHuge ? MADV_HUGEPAGE : MADV_NOHUGEPAGE);
+                const auto start = std::chrono::steady_clock::now();
+                Touch(piece, piece + bytes);
+                const std::chrono::duration<double, std::nano> took =
+                    std::chrono::steady_clock::now() - start;
+                RecordPageCost(kind, took.count(), bytes);
+            }
+        },
+        1);
+}
+
 }  // namespace
 
 void* AllocateRowMemory(std::size_t bytes)
@@ -116,6 +166,29 @@ std::size_t ReleaseKeptRowBlock() noexcept
     return bytes;
 }
 
+void MeasureFreshPages(std::size_t bytes)
+{
+    if (PageCostsMeasured())
+        return;
+    // More than the few megabytes of huge pages a kernel keeps warm even when idle, which make
+    // huge pages look cheap at first, and than the first slow pieces of small pages.
+    constexpr std::size_t Piece = TPageChooser::PieceBytes;
+    const std::size_t Bytes = std::clamp(bytes / Piece, std::size_t{10}, std::size_t{32}) * Piece;
+    constexpr std::size_t Align = std::size_t{2} << 20;
+    void* const mapping =
+        ::mmap(nullptr, Bytes + Align, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapping == MAP_FAILED)
+        return;
+    auto* const memory = static_cast<unsigned char*>(mapping);
+    const auto address = reinterpret_cast<std::uintptr_t>(memory);
+    try {
+        FaultIn(memory + (Align - address % Align) % Align, Bytes);
+    } catch (...) {
+        // Unmeasured: the next block measures instead.
+    }
+    ::munmap(mapping, Bytes + Align);
+}
+
 TRowBlock::TRowBlock(std::size_t bytes)
 {
     if (bytes < MinBlockBytes || !RowBlocksEnabled)
@@ -133,28 +206,9 @@ TRowBlock::TRowBlock(std::size_t bytes)
         delete block;
         throw;
     }
-    const auto address = reinterpret_cast<std::uintptr_t>(block->Memory);
     block->Size = bytes + slack;
-    // Huge pages where the kernel gives them on request: a fault then clears 2 MB at once
-    // instead of taking one (costly, under virtualisation) per 4 KB.
-    constexpr std::uintptr_t Huge = std::uintptr_t{2} << 20;
-    const std::uintptr_t hugeFirst = (address + Huge - 1) & ~(Huge - 1);
-    const std::uintptr_t hugeLast = (address + block->Size) & ~(Huge - 1);
-    if (hugeLast > hugeFirst)
-        ::madvise(reinterpret_cast<void*>(hugeFirst), hugeLast - hugeFirst, MADV_HUGEPAGE);
-    // One write per small page, in bands on all cores: each fault, and the kernel's clearing of
-    // the page, happens on the core that touches it.
-    constexpr std::int64_t Page = 4096;
-    const auto pages = static_cast<std::int64_t>(block->Size / Page);
-    unsigned char* memory = block->Memory;
     try {
-        ParallelRows(
-            0, pages,
-            [memory](std::int64_t first, std::int64_t last) {
-                for (std::int64_t i = first; i < last; ++i)
-                    memory[i * Page] = 0;
-            },
-            512);
+        FaultIn(block->Memory, block->Size);
     } catch (...) {
         Destroy(block);
         throw;

@@ -35,6 +35,12 @@ void FreeRowMemory(void* p) noexcept;
 /// what an operation takes.
 std::size_t ReleaseKeptRowBlock() noexcept;
 
+/// When this process has not yet measured whether fresh huge or small pages cost less here,
+/// faults in, times and frees up to `bytes` (at least some 40 MB, at most 128 MB) of fresh
+/// memory, so that the large buffers allocated next, even a library's, get the cheaper kind.
+/// Little of it is lost: the kernel hands the freed pages to the next allocations.
+void MeasureFreshPages(std::size_t bytes);
+
 /// While alive, rows allocated on the constructing thread are carved from one block of at least
 /// `bytes` (their sizes as AllocateRowMemory takes them, plus RowOverhead each); the block is
 /// freed with its last row. Small requests, and builds without RowBlocksEnabled, take no block.

@@ -27,6 +27,7 @@
 
 #include "core/Parallel.h"
 #include "core/Progress.h"
+#include "core/RowMemory.h"
 #include "io/FileStatus.h"
 #include "io/FreeImageApi.h"
 #include "io/PlatformHdr.h"
@@ -264,6 +265,15 @@ public:
         return true;
     }
 
+    // A large decode's buffers are faulted in with the page kind that is cheaper here, which a
+    // child forked before this process faulted in any fresh memory has yet to find out.
+    static void PreparePages(std::int64_t width, std::int64_t height)
+    {
+        constexpr std::int64_t MeasuredPixels = std::int64_t{2} << 20;
+        if (width * height >= MeasuredPixels)
+            MeasureFreshPages(static_cast<std::size_t>(width * height) * sizeof(TColorHdr));
+    }
+
     // Sizes the shared pixel memory for raw scan lines, top row first. Raw lines are smaller
     // than float pixels, and the parent converts them on all cores straight into its image.
     bool OpenLines(std::int32_t width, std::int32_t height, TFreeLayout layout)
@@ -312,7 +322,13 @@ public:
         // An EXR decodes its blocks of lines on as many cores as the editor uses.
         SetExrDecoderThreads(ThreadCount());
         TBmpFree free;
-        if (!free.LoadFromFile(fileName, 0, [this](int w, int h) { return OnHeader(w, h); }))
+        const auto onHeader = [this](int w, int h) {
+            if (!OnHeader(w, h))
+                return false;
+            PreparePages(w, h);
+            return true;
+        };
+        if (!free.LoadFromFile(fileName, 0, onHeader))
             return LastFileStatus().Code != TFileErrorCode::feTooLarge && IsBmpFile(fileName) &&
                    DecodeBmpFallback(fileName);
         const int type = free.GetImageType();
@@ -363,6 +379,7 @@ public:
             return false;
         if (IsJpegFileName(fileName))
             return DecodeJpegInPlace(fileName, width, height);
+        PreparePages(width, height);
         TBitmap bitmap;
         if (!LoadPlatformBitmap(fileName, bitmap))
             return false;

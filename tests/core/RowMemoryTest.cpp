@@ -8,6 +8,7 @@
 #include "core/BmpHdr.h"
 #include "core/Parallel.h"
 #include "core/RowMemory.h"
+#include "platform/HugePages.h"
 
 namespace lumivex {
 namespace {
@@ -103,6 +104,16 @@ TEST(RowMemory, RowsOutliveTheirImageAndGrowOutsideTheBlock)
     }
     kept.assign(3, TColorHdr{});
     EXPECT_EQ(kept.size(), 3u);
+}
+
+// A process that has faulted in nothing yet, such as a decoder child before its library's
+// buffers, can find out which page kind is cheaper here before it needs to know.
+TEST(RowMemory, FreshPagesAreMeasuredOnRequest)
+{
+    MeasureFreshPages(0);
+    EXPECT_TRUE(PageCostsMeasured());
+    MeasureFreshPages(std::size_t{1} << 40);  // measured already: nothing more to do
+    EXPECT_TRUE(PageCostsMeasured());
 }
 
 }  // namespace
