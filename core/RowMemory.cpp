@@ -173,20 +173,21 @@ void MeasureFreshPages(std::size_t bytes)
     // More than the few megabytes of huge pages a kernel keeps warm even when idle, which make
     // huge pages look cheap at first, and than the first slow pieces of small pages.
     constexpr std::size_t Piece = TPageChooser::PieceBytes;
-    const std::size_t Bytes = std::clamp(bytes / Piece, std::size_t{10}, std::size_t{32}) * Piece;
+    const std::size_t probeBytes =
+        std::clamp(bytes / Piece, std::size_t{10}, std::size_t{32}) * Piece;
     constexpr std::size_t Align = std::size_t{2} << 20;
-    void* const mapping =
-        ::mmap(nullptr, Bytes + Align, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* const mapping = ::mmap(nullptr, probeBytes + Align, PROT_READ | PROT_WRITE,
+                                 MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapping == MAP_FAILED)
         return;
     auto* const memory = static_cast<unsigned char*>(mapping);
     const auto address = reinterpret_cast<std::uintptr_t>(memory);
     try {
-        FaultIn(memory + (Align - address % Align) % Align, Bytes);
+        FaultIn(memory + (Align - address % Align) % Align, probeBytes);
     } catch (...) {
         // Unmeasured: the next block measures instead.
     }
-    ::munmap(mapping, Bytes + Align);
+    ::munmap(mapping, probeBytes + Align);
 }
 
 TRowBlock::TRowBlock(std::size_t bytes)

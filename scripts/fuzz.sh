@@ -7,7 +7,8 @@ seconds=${1:-20}
 out=${LUMIVEX_FUZZ_DIR:-build-fuzz}
 mkdir -p "$out"
 cxx="clang++-14 -std=c++20 -g -O1 -ffp-contract=off -fsanitize=fuzzer,address,undefined -I."
-core="core/BmpHdr.cpp core/Parallel.cpp core/Progress.cpp core/RowMemory.cpp platform/Bitmap.cpp platform/SysColors.cpp"
+core="core/BmpHdr.cpp core/Parallel.cpp core/Progress.cpp core/RowMemory.cpp platform/Bitmap.cpp
+    platform/HugePages.cpp platform/SysColors.cpp"
 build() {  # name, sources...
     local name=$1
     shift
