@@ -1,5 +1,9 @@
 #include "core/BmpHdr.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -553,6 +557,45 @@ TColorHdr BGRAToColorHdr(std::uint8_t b, std::uint8_t g, std::uint8_t r, std::ui
 TColorHdr BGRToColorHdr(std::uint8_t b, std::uint8_t g, std::uint8_t r)
 {
     return TColorHdr{b / 255.0f, g / 255.0f, r / 255.0f, 1.0f};
+}
+
+void RowHdrToBytes(const TColorHdr* row, std::size_t count, std::uint8_t* out, bool withAlpha)
+{
+    std::size_t x = 0;
+#if defined(__SSE2__)
+    // FloatToByte lane by lane, the same float operations in the same order. max(v, 0) keeps v
+    // only when v > 0, so NaN becomes 0 as in FloatToByte; the rounded values are whole
+    // numbers, which truncation keeps.
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 one = _mm_set1_ps(1.0f);
+    const __m128 scale = _mm_set1_ps(255.0f);
+    const __m128 shift = _mm_set1_ps(8388608.0f);
+    const auto toInts = [&](const TColorHdr& p) {
+        __m128 v = _mm_loadu_ps(&p.B);
+        v = _mm_min_ps(_mm_max_ps(v, zero), one);
+        v = _mm_sub_ps(_mm_add_ps(_mm_mul_ps(v, scale), shift), shift);
+        return _mm_cvttps_epi32(v);
+    };
+    for (; x + 4 <= count; x += 4) {
+        const __m128i low = _mm_packs_epi32(toInts(row[x]), toInts(row[x + 1]));
+        const __m128i high = _mm_packs_epi32(toInts(row[x + 2]), toInts(row[x + 3]));
+        alignas(16) std::uint8_t bytes[16];  // B, G, R, A of four pixels
+        _mm_store_si128(reinterpret_cast<__m128i*>(bytes), _mm_packus_epi16(low, high));
+        if (withAlpha) {
+            std::memcpy(out, bytes, 16);
+            out += 16;
+            continue;
+        }
+        for (int i = 0; i < 4; ++i, out += 3)
+            std::memcpy(out, bytes + 4 * i, 3);
+    }
+#endif
+    for (; x < count; ++x) {
+        ColorHdrToBGR(row[x], out);
+        if (withAlpha)
+            out[3] = FloatToByte(row[x].A);
+        out += withAlpha ? 4 : 3;
+    }
 }
 
 TColorHdr ColorToColorHdr(TColor color)

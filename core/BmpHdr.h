@@ -141,6 +141,9 @@ TColorHdr BGRAToColorHdr(std::uint8_t b, std::uint8_t g, std::uint8_t r, std::ui
 TColorHdr BGRToColorHdr(std::uint8_t b, std::uint8_t g, std::uint8_t r);
 /// Writes FloatToByte of B, G, R to bgr[0..2]; alpha ignored.
 inline void ColorHdrToBGR(const TColorHdr& color, std::uint8_t* bgr);
+/// ColorHdrToBGR of `count` pixels, 3 bytes each, or with FloatToByte of alpha as a fourth
+/// byte; the same bytes, several pixels at a time (savers convert every pixel of an image).
+void RowHdrToBytes(const TColorHdr* row, std::size_t count, std::uint8_t* out, bool withAlpha);
 /// A negative value is a system-colour index in its low byte.
 TColorHdr ColorToColorHdr(TColor color);
 

@@ -161,12 +161,7 @@ bool SaveBytes(int format, const std::string& fileName, const TBmpHdr* image,
     const int bpp = withAlpha ? 32 : 24;
     return FillAndSave(format, FIT_BITMAP, bpp, fileName, image, info,
                        [withAlpha](const TRawHdr& row, std::uint8_t* line) {
-                           for (const TColorHdr& p : row) {
-                               ColorHdrToBGR(p, line);
-                               if (withAlpha)
-                                   line[3] = FloatToByte(p.A);
-                               line += withAlpha ? 4 : 3;
-                           }
+                           RowHdrToBytes(row.data(), row.size(), line, withAlpha);
                        });
 }
 

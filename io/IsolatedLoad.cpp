@@ -599,8 +599,7 @@ public:
         }
         std::vector<TColorHdr> row(static_cast<std::size_t>(width));
         ConvertFreeRow(layout, line, row.data(), row.size());
-        for (std::size_t x = 0; x < row.size(); ++x)
-            ColorHdrToBGR(row[x], target + 3 * x);
+        RowHdrToBytes(row.data(), row.size(), target, false);
     }
     bool Adopt(int pixelFd, const TLines& lines) override
     {
@@ -1009,9 +1008,8 @@ bool TBitmapLoad::Finish(TBitmap& bitmap)
         ParallelRows(0, image.Height(), [&](std::int64_t first, std::int64_t last) {
             for (std::int64_t y = first; y < last; ++y) {
                 const TRawHdr& row = image.Pixels[static_cast<std::size_t>(y)];
-                std::uint8_t* bgr = bitmap.ScanLine(static_cast<std::int32_t>(y));
-                for (std::size_t x = 0; x < row.size(); ++x)
-                    ColorHdrToBGR(row[x], bgr + 3 * x);
+                RowHdrToBytes(row.data(), row.size(), bitmap.ScanLine(static_cast<std::int32_t>(y)),
+                              false);
             }
         });
         return true;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <vector>
 
 #include "TestImages.h"
 #include "core/BmpHdr.h"
@@ -553,6 +554,58 @@ TEST(ColorHdrToBGR, WritesThreeBytesInBlueFirstOrder)
     EXPECT_EQ(bytes[1], 255);
     EXPECT_EQ(bytes[2], 0);
     EXPECT_EQ(bytes[3], 77);  // alpha is not written
+}
+
+// Rows convert to the bytes of ColorHdrToBGR and FloatToByte pixel by pixel, with or without
+// alpha, for every length (the tails of the several-pixel steps) and for values of every kind:
+// the rounding halves, NaN, infinities, negative zero, denormals and random bit patterns.
+TEST(RowHdrToBytes, WritesWhatThePixelConversionWritesAndNothingBeyond)
+{
+    std::vector<float> values = {NaN,
+                                 -NaN,
+                                 Inf,
+                                 -Inf,
+                                 0.0f,
+                                 -0.0f,
+                                 1e-45f,
+                                 -1e-45f,
+                                 0.5f,
+                                 1.0f,
+                                 std::nextafter(1.0f, 0.0f),
+                                 2.0f,
+                                 0.2f,
+                                 -1.0f,
+                                 0x1.fbfbfcp-2f,
+                                 0x1.010102p-9f,
+                                 0x1.818182p-8f,
+                                 0x1.414142p-7f,
+                                 0x1.fefefep-1f};
+    std::mt19937 random(20261211);
+    for (int i = 0; i < 4000; ++i) {
+        const std::uint32_t bits = random();
+        float v = 0.0f;
+        std::memcpy(&v, &bits, sizeof v);
+        values.push_back(i % 2 == 0 ? v : static_cast<float>(random() % 300000) / 256000.0f);
+    }
+    std::vector<TColorHdr> row;
+    for (std::size_t i = 0; i + 4 <= values.size(); i += 3)  // each value in every channel
+        row.push_back(TColorHdr{values[i], values[i + 1], values[i + 2], values[i + 3]});
+    for (const bool alpha : {false, true}) {
+        const std::size_t size = alpha ? 4 : 3;
+        for (std::size_t count = 0; count <= row.size(); count += count < 12 ? 1 : 97) {
+            std::vector<std::uint8_t> out(count * size + 8, 0xA5);
+            RowHdrToBytes(row.data(), count, out.data(), alpha);
+            for (std::size_t x = 0; x < count; ++x) {
+                std::uint8_t want[4] = {0, 0, 0, 0};
+                ColorHdrToBGR(row[x], want);
+                want[3] = FloatToByte(row[x].A);
+                ASSERT_EQ(std::memcmp(&out[x * size], want, size), 0)
+                    << "pixel " << x << " of " << count << (alpha ? " with alpha" : "");
+            }
+            for (std::size_t i = count * size; i < out.size(); ++i)
+                ASSERT_EQ(out[i], 0xA5) << "written beyond " << count << " pixels";
+        }
+    }
 }
 
 TEST(ColorToColorHdr, ReadsRedFromTheLowByteAndResolvesSystemColours)
