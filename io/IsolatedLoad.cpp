@@ -266,12 +266,14 @@ public:
     }
 
     // A large decode's buffers are faulted in with the page kind that is cheaper here, which a
-    // child forked before this process faulted in any fresh memory has yet to find out.
+    // child forked before this process faulted in any fresh memory has yet to find out. The
+    // measured pieces are freed for the decoder to take, so they are sized as its smallest
+    // bitmap, 8-bit RGB.
     static void PreparePages(std::int64_t width, std::int64_t height)
     {
         constexpr std::int64_t MeasuredPixels = std::int64_t{2} << 20;
         if (width * height >= MeasuredPixels)
-            MeasureFreshPages(static_cast<std::size_t>(width * height) * sizeof(TColorHdr));
+            MeasureFreshPages(static_cast<std::size_t>(width * height) * 3);
     }
 
     // Sizes the shared pixel memory for raw scan lines, top row first. Raw lines are smaller
