@@ -72,6 +72,8 @@ TBlock* TakeCached(std::size_t size) noexcept
     return nullptr;
 }
 
+constexpr std::size_t HugePageBytes = std::size_t{2} << 20;
+
 // Touches one byte of every small page of [first, last).
 void Touch(unsigned char* first, unsigned char* last) noexcept
 {
@@ -85,7 +87,7 @@ void Touch(unsigned char* first, unsigned char* last) noexcept
 // pieces of huge or small pages, as the process's page chooser says; each piece is timed for it.
 void FaultIn(unsigned char* memory, std::size_t size)
 {
-    constexpr std::uintptr_t Huge = std::uintptr_t{2} << 20;
+    constexpr std::uintptr_t Huge = HugePageBytes;
     static constexpr std::size_t Piece = TPageChooser::PieceBytes;
     const auto address = reinterpret_cast<std::uintptr_t>(memory);
     unsigned char* const hugeFirst = memory + ((Huge - address % Huge) % Huge);
@@ -173,21 +175,19 @@ void MeasureFreshPages(std::size_t bytes)
     // More than the few megabytes of huge pages a kernel keeps warm even when idle, which make
     // huge pages look cheap at first, and than the first slow pieces of small pages.
     constexpr std::size_t Piece = TPageChooser::PieceBytes;
+    // A huge page more, so that the aligned middle FaultIn measures holds them all.
     const std::size_t probeBytes =
-        std::clamp(bytes / Piece, std::size_t{10}, std::size_t{32}) * Piece;
-    constexpr std::size_t Align = std::size_t{2} << 20;
-    void* const mapping = ::mmap(nullptr, probeBytes + Align, PROT_READ | PROT_WRITE,
-                                 MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        std::clamp(bytes / Piece, std::size_t{10}, std::size_t{32}) * Piece + HugePageBytes;
+    void* const mapping =
+        ::mmap(nullptr, probeBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapping == MAP_FAILED)
         return;
-    auto* const memory = static_cast<unsigned char*>(mapping);
-    const auto address = reinterpret_cast<std::uintptr_t>(memory);
     try {
-        FaultIn(memory + (Align - address % Align) % Align, probeBytes);
+        FaultIn(static_cast<unsigned char*>(mapping), probeBytes);
     } catch (...) {
         // Unmeasured: the next block measures instead.
     }
-    ::munmap(mapping, probeBytes + Align);
+    ::munmap(mapping, probeBytes);
 }
 
 TRowBlock::TRowBlock(std::size_t bytes)

@@ -108,8 +108,7 @@ void UseHugePages(char** argv)
 
 double TPageChooser::TCosts::Estimate() const
 {
-    const int n = std::min(Count, Samples);
-    return n == 0 ? 0.0 : *std::min_element(NsPerMb.begin(), NsPerMb.begin() + n);
+    return Count == 0 ? 0.0 : *std::min_element(NsPerMb.begin(), NsPerMb.begin() + Count);
 }
 
 TPageKind TPageChooser::Next()
