@@ -67,7 +67,7 @@ PY=/usr/bin/python3        # Debian's interpreter, where python3-opencv installs
 CONVERT=/usr/bin/convert   # ImageMagick itself, whatever else is first on PATH
 CLI=$BUILD/cli/lumivex-cli
 PEERS="python3-opencv python3-numpy libvips-tools libvips-dev openimageio-tools imagemagick \
-pfstools luminance-hdr enfuse hyperfine time"
+pfstools pfstmo luminance-hdr enfuse hyperfine time"
 
 missing=""
 for p in $PEERS; do
