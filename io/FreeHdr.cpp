@@ -12,6 +12,7 @@
 #include "io/FileStatus.h"
 #include "io/HeaderCheck.h"
 #include "io/PlatformHdr.h"
+#include "io/RadianceHdr.h"
 #include "platform/SafeSave.h"
 
 namespace lumivex {
@@ -328,6 +329,15 @@ bool TBmpFree::ConvertTo24Bits() { return IsValid() && SetHandle(Api().ConvertTo
 
 bool TBmpFree::ConvertTo32Bits() { return IsValid() && SetHandle(Api().ConvertTo32Bits(m_handle)); }
 
+int FreeImageFormatOf(const std::string& fileName)
+{
+    const TFreeImageApi* api = FreeImageApi();
+    if (api == nullptr)
+        return FIF_UNKNOWN;
+    const int format = api->GetFileType(fileName.c_str(), 0);
+    return format != FIF_UNKNOWN ? format : api->GetFIFFromFilename(fileName.c_str());
+}
+
 bool TBmpFree::LoadFromFile(const std::string& fileName, int flags,
                             const std::function<bool(int, int)>& onHeader)
 {
@@ -336,9 +346,7 @@ bool TBmpFree::LoadFromFile(const std::string& fileName, int flags,
         SetFileStatus(TFileErrorCode::feUnknownFormat, "FreeImage is not available");
         return false;
     }
-    int format = api->GetFileType(fileName.c_str(), 0);
-    if (format == FIF_UNKNOWN)
-        format = api->GetFIFFromFilename(fileName.c_str());
+    const int format = FreeImageFormatOf(fileName);
     if (format == FIF_UNKNOWN || api->FIFSupportsReading(format) == 0) {
         SetFileStatus(TFileErrorCode::feUnknownFormat, "unknown or unreadable file format");
         return false;
@@ -519,6 +527,9 @@ void ConvertFreeRow(TFreeLayout layout, const std::uint8_t* s, TColorHdr* p, std
             for (; p != end; ++p, s += 16)
                 *p = TColorHdr{ReadFloat(s + 8), ReadFloat(s + 4), ReadFloat(s), ReadFloat(s + 12)};
             break;
+        case TFreeLayout::flRgbe:
+            RgbeRowToHdr(s, p, width);
+            break;
         case TFreeLayout::flNone:
             break;
     }
@@ -637,7 +648,12 @@ bool SaveAsTiff(const std::string& fileName, const TBmpHdr* image, const TImageI
 
 bool SaveAsHdr(const std::string& fileName, const TBmpHdr* image, const TImageInfo& info)
 {
-    return SaveFloats(FIF_HDR, fileName, image, info, false);
+    // Our own writer, on all cores, with the bytes FreeImage's would write; the format stays
+    // one of the FreeImage path's.
+    ClearFileStatus();
+    if (!CheckSaveImage(image))
+        return false;
+    return SaveRadiance(fileName, image, info.Gamma);
 }
 
 bool SaveAsExr(const std::string& fileName, const TBmpHdr* image, const TImageInfo& info)

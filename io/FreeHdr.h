@@ -31,6 +31,10 @@ struct TImageInfo {
     std::int32_t ExrFlags = 0;
 };
 
+/// The FreeImage format of a file: by its contents, else by its name; FIF_UNKNOWN when neither
+/// tells or FreeImage is not available.
+int FreeImageFormatOf(const std::string& fileName);
+
 /// Owns one FreeImage bitmap handle.
 class TBmpFree {
 public:
@@ -113,6 +117,7 @@ enum class TFreeLayout : std::uint8_t {
     flRGBA16,
     flRGBF,
     flRGBAF,
+    flRgbe,  ///< Radiance R, G, B, exponent bytes, from our own reader
 };
 /// The conversion for an image type and bit depth of a bitmap that needs no FreeImage
 /// conversion first; flNone when none applies (FIT_BITMAP below 24 bits needs one).

@@ -18,8 +18,8 @@ build() {  # name, sources...
 build FuzzBmp tests/fuzz/FuzzBmp.cpp platform/BmpFile.cpp platform/Bitmap.cpp
 build FuzzJpeg tests/fuzz/FuzzJpeg.cpp platform/JpegFile.cpp platform/Bitmap.cpp
 build FuzzFreeRows tests/fuzz/FuzzFreeRows.cpp io/FreeHdr.cpp io/FreeImageApi.cpp io/FileStatus.cpp \
-    io/HeaderCheck.cpp io/PlatformHdr.cpp platform/BmpFile.cpp platform/JpegFile.cpp \
-    platform/SafeSave.cpp adjust/ToneAdjust.cpp adjust/ToneCurve.cpp $core
+    io/HeaderCheck.cpp io/PlatformHdr.cpp io/RadianceHdr.cpp platform/BmpFile.cpp \
+    platform/JpegFile.cpp platform/SafeSave.cpp adjust/ToneAdjust.cpp adjust/ToneCurve.cpp $core
 build FuzzIni tests/fuzz/FuzzIni.cpp platform/IniFile.cpp platform/SafeSave.cpp
 # The engine once, as an archive, for the targets that reach most of it.
 engine=$out/libengine.a
@@ -47,6 +47,7 @@ buildEngine FuzzOperation tests/fuzz/FuzzOperation.cpp
 buildEngine FuzzCli tests/fuzz/FuzzCli.cpp
 buildEngine FuzzRoundTrip tests/fuzz/FuzzRoundTrip.cpp
 buildEngine FuzzIsolatedLoad tests/fuzz/FuzzIsolatedLoad.cpp
+buildEngine FuzzRadiance tests/fuzz/FuzzRadiance.cpp
 # Targets and their seed folders: tests/fuzz/Targets.txt (the test build replays the same).
 grep '^Fuzz' tests/fuzz/Targets.txt | while read -r name seeds; do
     corpus=$(cd "$out" && pwd)/corpus-$name

@@ -1,0 +1,437 @@
+#include "io/RadianceHdr.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <xmmintrin.h>
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "adjust/ToneAdjust.h"
+#include "core/Parallel.h"
+#include "io/FileStatus.h"
+#include "platform/SafeSave.h"
+
+namespace lumivex {
+namespace {
+
+// Longest header line, newline included, that FreeImage's reader accepts.
+constexpr std::size_t MaxHeaderLine = 256;
+// Scan lines of this width and narrower or wider are stored flat, four bytes per pixel.
+constexpr std::int32_t MinRleWidth = 8;
+constexpr std::int32_t MaxRleWidth = 0x7fff;
+
+bool IsRleWidth(std::int32_t width) { return width >= MinRleWidth && width <= MaxRleWidth; }
+
+void SetCorrupt(const char* message) { SetFileStatus(TFileErrorCode::feCorrupt, message); }
+
+// "-Y height +X width" with the whitespace sscanf's "-Y %d +X %d" skips; unsigned numbers of at
+// most nine digits only. Anything else is left to FreeImage.
+bool ParseNumber(const char*& p, std::int32_t& value)
+{
+    while (std::isspace(static_cast<unsigned char>(*p)))
+        ++p;
+    std::int32_t digits = 0;
+    value = 0;
+    while (*p >= '0' && *p <= '9' && digits < 10) {
+        value = value * 10 + (*p - '0');
+        ++p;
+        ++digits;
+    }
+    return digits > 0 && digits < 10;
+}
+
+bool ParseSizeLine(const std::string& line, std::int32_t& width, std::int32_t& height)
+{
+    const char* p = line.c_str();
+    if (std::strncmp(p, "-Y", 2) != 0)
+        return false;
+    p += 2;
+    if (!ParseNumber(p, height))
+        return false;
+    while (std::isspace(static_cast<unsigned char>(*p)))
+        ++p;
+    if (std::strncmp(p, "+X", 2) != 0)
+        return false;
+    p += 2;
+    return ParseNumber(p, width);
+}
+
+// The low byte of the truncating conversion to a 32-bit integer, which is what a plain cast of
+// a float to a byte compiles to on this machine: NaN and values out of range give 0.
+std::uint8_t TruncatedByte(float v)
+{
+    return static_cast<std::uint8_t>(_mm_cvttss_si32(_mm_set_ss(v)) & 0xff);
+}
+
+// Greg Ward's run-length coding of one channel of a scan line: runs of at least four equal
+// bytes (at most 127), a shorter run just before a long one, literal stretches of at most 128.
+// Writes at most count + count / 128 + 1 bytes at out; answers the end.
+std::uint8_t* PutRle(const std::uint8_t* data, std::int32_t count, std::uint8_t* out)
+{
+    constexpr std::int32_t MinRun = 4;
+    constexpr std::int32_t MaxRun = 127;
+    constexpr std::int32_t MaxLiteral = 128;
+    std::int32_t cur = 0;
+    while (cur < count) {
+        std::int32_t runStart = cur;
+        std::int32_t run = 0;
+        std::int32_t previousRun = 0;
+        while (run < MinRun && runStart < count) {
+            runStart += run;
+            previousRun = run;
+            run = 1;
+            while (runStart + run < count && run < MaxRun && data[runStart] == data[runStart + run])
+                ++run;
+        }
+        if (previousRun > 1 && previousRun == runStart - cur) {
+            *out++ = static_cast<std::uint8_t>(128 + previousRun);
+            *out++ = data[cur];
+            cur = runStart;
+        }
+        while (cur < runStart) {
+            const std::int32_t literal = std::min(runStart - cur, MaxLiteral);
+            *out++ = static_cast<std::uint8_t>(literal);
+            std::memcpy(out, data + cur, static_cast<std::size_t>(literal));
+            out += literal;
+            cur += literal;
+        }
+        if (run >= MinRun) {
+            *out++ = static_cast<std::uint8_t>(128 + run);
+            *out++ = data[runStart];
+            cur += run;
+        }
+    }
+    return out;
+}
+
+// One image row as the bytes of its scan line.
+void EncodeRow(const TRawHdr& row, float gamma, std::vector<std::uint8_t>& out)
+{
+    thread_local TRawHdr mapped;
+    thread_local std::vector<std::uint8_t> planes;
+    const TRawHdr* values = &row;
+    if (gamma != 1.0f) {
+        mapped.assign(row.begin(), row.end());
+        PowerRowHdr(mapped.data(), mapped.size(), gamma);
+        values = &mapped;
+    }
+    const auto width = static_cast<std::int32_t>(values->size());
+    const auto positive = [](float v) { return v > 0.0f ? v : 0.0f; };
+    std::uint8_t rgbe[4];
+    if (!IsRleWidth(width)) {
+        for (const TColorHdr& p : *values) {
+            FloatToRgbe(positive(p.R), positive(p.G), positive(p.B), rgbe);
+            out.insert(out.end(), rgbe, rgbe + 4);
+        }
+        return;
+    }
+    const auto w = static_cast<std::size_t>(width);
+    planes.resize(4 * w);
+    for (std::size_t x = 0; x < w; ++x) {
+        const TColorHdr& p = (*values)[x];
+        FloatToRgbe(positive(p.R), positive(p.G), positive(p.B), rgbe);
+        for (std::size_t c = 0; c < 4; ++c)
+            planes[c * w + x] = rgbe[c];
+    }
+    // Each channel codes to at most its bytes plus one count byte per 128 of them.
+    const std::size_t start = out.size();
+    out.resize(start + 4 + 4 * (w + w / 128 + 1));
+    std::uint8_t* p = out.data() + start;
+    *p++ = 2;
+    *p++ = 2;
+    *p++ = static_cast<std::uint8_t>(width >> 8);
+    *p++ = static_cast<std::uint8_t>(width & 0xff);
+    for (std::size_t c = 0; c < 4; ++c)
+        p = PutRle(planes.data() + c * w, width, p);
+    out.resize(static_cast<std::size_t>(p - out.data()));
+}
+
+bool WriteAll(std::FILE* file, const std::uint8_t* data, std::size_t size, std::string& error)
+{
+    if (size == 0 || std::fwrite(data, 1, size, file) == size)
+        return true;
+    error = std::string("write failed: ") + std::strerror(errno != 0 ? errno : EIO);
+    return false;
+}
+
+bool WriteRadiance(const std::string& path, const TBmpHdr& image, float gamma, std::string& error)
+{
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        error = std::string("cannot write the file: ") + std::strerror(errno);
+        return false;
+    }
+    // The header FreeImage writes, but for the program named in the comment.
+    char header[160];
+    const int headerBytes = std::snprintf(header, sizeof header,
+                                          "#?RADIANCE\n# Made with Lumivex HD\n"
+                                          "FORMAT=32-bit_rle_rgbe\nGAMMA=1\nEXPOSURE=0\n\n"
+                                          "-Y %d +X %d\n",
+                                          image.Height(), image.Width());
+    bool ok = WriteAll(file, reinterpret_cast<const std::uint8_t*>(header),
+                       static_cast<std::size_t>(headerBytes), error);
+    // Rows are encoded on all cores a batch at a time and written in order; the batch bounds
+    // the memory held for encoded lines.
+    constexpr std::int64_t Batch = 256;
+    std::vector<std::vector<std::uint8_t>> encoded(static_cast<std::size_t>(Batch));
+    const std::int64_t height = image.Height();
+    for (std::int64_t y0 = 0; ok && y0 < height; y0 += Batch) {
+        const std::int64_t y1 = std::min(height, y0 + Batch);
+        ParallelRows(y0, y1, [&](std::int64_t first, std::int64_t last) {
+            for (std::int64_t y = first; y < last; ++y) {
+                std::vector<std::uint8_t>& out = encoded[static_cast<std::size_t>(y - y0)];
+                out.clear();
+                EncodeRow(image.Pixels[static_cast<std::size_t>(y)], gamma, out);
+            }
+        });
+        for (std::int64_t y = y0; ok && y < y1; ++y) {
+            const std::vector<std::uint8_t>& out = encoded[static_cast<std::size_t>(y - y0)];
+            ok = WriteAll(file, out.data(), out.size(), error);
+        }
+    }
+    if (std::fclose(file) != 0 && ok) {
+        error = std::string("write failed: ") + std::strerror(errno);
+        ok = false;
+    }
+    return ok;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Reading
+
+// The file through a large buffer: scan line data is read a few bytes at a time.
+struct TRadianceReader::TInput {
+    int Fd = -1;
+    std::vector<std::uint8_t> Buffer = std::vector<std::uint8_t>(std::size_t{1} << 20);
+    std::size_t Pos = 0;
+    std::size_t End = 0;
+
+    ~TInput()
+    {
+        if (Fd >= 0)
+            ::close(Fd);
+    }
+
+    bool Refill()
+    {
+        ssize_t n = 0;
+        do {
+            n = ::read(Fd, Buffer.data(), Buffer.size());
+        } while (n < 0 && errno == EINTR);
+        if (n <= 0)
+            return false;
+        Pos = 0;
+        End = static_cast<std::size_t>(n);
+        return true;
+    }
+
+    bool Byte(std::uint8_t& b)
+    {
+        if (Pos == End && !Refill())
+            return false;
+        b = Buffer[Pos++];
+        return true;
+    }
+
+    bool Bytes(std::uint8_t* out, std::size_t count)
+    {
+        while (count > 0) {
+            if (Pos == End && !Refill())
+                return false;
+            const std::size_t n = std::min(count, End - Pos);
+            std::memcpy(out, Buffer.data() + Pos, n);
+            Pos += n;
+            out += n;
+            count -= n;
+        }
+        return true;
+    }
+
+    // A header line with its newline; false past the end or when longer than FreeImage reads.
+    bool Line(std::string& line)
+    {
+        line.clear();
+        std::uint8_t b = 0;
+        while (line.size() < MaxHeaderLine) {
+            if (!Byte(b))
+                return false;
+            line.push_back(static_cast<char>(b));
+            if (b == '\n')
+                return true;
+        }
+        return false;
+    }
+};
+
+TRadianceReader::TRadianceReader() = default;
+TRadianceReader::~TRadianceReader() = default;
+
+bool TRadianceReader::Open(const std::string& fileName)
+{
+    m_in = std::make_unique<TInput>();
+    m_in->Fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (m_in->Fd < 0)
+        return false;
+    std::string line;
+    if (!m_in->Line(line) || line.size() < 2 || line[0] != '#' || line[1] != '?')
+        return false;
+    bool rgbe = false;
+    while (true) {
+        if (!m_in->Line(line) || line[0] == '\0')
+            return false;
+        if (line[0] == '\n')
+            break;
+        if (line == "FORMAT=32-bit_rle_rgbe\n")
+            rgbe = true;
+    }
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    if (!rgbe || !m_in->Line(line) || !ParseSizeLine(line, width, height) || width == 0 ||
+        height == 0)
+        return false;
+    m_width = width;
+    m_height = height;
+    return true;
+}
+
+bool TRadianceReader::ReadFlat(std::uint8_t* line, std::int32_t pixels)
+{
+    if (m_in->Bytes(line, static_cast<std::size_t>(pixels) * 4))
+        return true;
+    SetCorrupt("the file ends before its last scan line");
+    return false;
+}
+
+bool TRadianceReader::ReadLine(std::uint8_t* line)
+{
+    if (!IsRleWidth(m_width))
+        return ReadFlat(line, m_width);
+    std::uint8_t start[4];
+    if (!m_in->Bytes(start, 4)) {
+        SetCorrupt("the file ends before its last scan line");
+        return false;
+    }
+    // A line that does not start with the run-length mark is stored flat.
+    if (start[0] != 2 || start[1] != 2 || (start[2] & 0x80) != 0) {
+        std::memcpy(line, start, 4);
+        return ReadFlat(line + 4, m_width - 1);
+    }
+    if ((start[2] << 8 | start[3]) != m_width) {
+        SetCorrupt("a scan line has the wrong width");
+        return false;
+    }
+    const auto w = static_cast<std::size_t>(m_width);
+    if (!m_planes)
+        m_planes = std::make_unique<std::uint8_t[]>(4 * w);
+    for (std::size_t c = 0; c < 4; ++c) {
+        std::uint8_t* p = m_planes.get() + c * w;
+        std::uint8_t* const end = p + w;
+        while (p < end) {
+            std::uint8_t code[2];
+            if (!m_in->Bytes(code, 2)) {
+                SetCorrupt("the file ends before its last scan line");
+                return false;
+            }
+            const bool run = code[0] > 128;
+            const std::size_t count = run ? code[0] - 128u : code[0];
+            if (count == 0 || count > static_cast<std::size_t>(end - p)) {
+                SetCorrupt("bad scan line data");
+                return false;
+            }
+            if (run) {
+                std::memset(p, code[1], count);
+            } else {
+                p[0] = code[1];
+                if (count > 1 && !m_in->Bytes(p + 1, count - 1)) {
+                    SetCorrupt("the file ends before its last scan line");
+                    return false;
+                }
+            }
+            p += count;
+        }
+    }
+    const std::uint8_t* planes = m_planes.get();
+    for (std::size_t x = 0; x < w; ++x)
+        for (std::size_t c = 0; c < 4; ++c)
+            line[4 * x + c] = planes[c * w + x];
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Conversions
+
+void RgbeRowToHdr(const std::uint8_t* rgbe, TColorHdr* row, std::size_t width)
+{
+    // 2^(e - 136) for every exponent byte; all products with a mantissa byte are exact.
+    static const std::array<float, 256> Scale = [] {
+        std::array<float, 256> s{};
+        for (int e = 1; e < 256; ++e)
+            s[static_cast<std::size_t>(e)] = static_cast<float>(std::ldexp(1.0, e - 136));
+        return s;
+    }();
+    for (std::size_t x = 0; x < width; ++x, rgbe += 4) {
+        const float f = Scale[rgbe[3]];
+        row[x] = TColorHdr{static_cast<float>(rgbe[2]) * f, static_cast<float>(rgbe[1]) * f,
+                           static_cast<float>(rgbe[0]) * f, 1.0f};
+    }
+}
+
+void FloatToRgbe(float red, float green, float blue, std::uint8_t rgbe[4])
+{
+    float v = red;
+    if (green > v)
+        v = green;
+    if (blue > v)
+        v = blue;
+    if (static_cast<double>(v) < 1e-32) {
+        rgbe[0] = rgbe[1] = rgbe[2] = rgbe[3] = 0;
+        return;
+    }
+    int e = 0;
+    float scale = 0.0f;
+    if (std::isfinite(v)) {
+        // frexp(v) * 256 / v is exactly 2^(8 - e); v is normal here, so e comes from its
+        // exponent field, without the library call.
+        const auto bits = std::bit_cast<std::uint32_t>(v);
+        e = static_cast<int>((bits >> 23) & 0xff) - 126;
+        scale = std::bit_cast<float>(static_cast<std::uint32_t>(127 + 8 - e) << 23);
+    } else {
+        const float mantissa = std::frexp(v, &e);
+        scale = static_cast<float>(static_cast<double>(mantissa) * 256.0 / static_cast<double>(v));
+    }
+    rgbe[0] = TruncatedByte(red * scale);
+    rgbe[1] = TruncatedByte(green * scale);
+    rgbe[2] = TruncatedByte(blue * scale);
+    rgbe[3] = static_cast<std::uint8_t>(e + 128);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writing
+
+bool SaveRadiance(const std::string& fileName, const TBmpHdr* image, float gamma)
+{
+    ClearFileStatus();
+    if (image == nullptr || image->IsEmpty()) {
+        SetFileStatus(TFileErrorCode::feWriteFailed, "there is no image to save");
+        return false;
+    }
+    std::string error;
+    const bool ok = SaveThroughTempFile(
+        fileName,
+        [&](const std::string& temp) { return WriteRadiance(temp, *image, gamma, error); }, error);
+    if (!ok)
+        SetFileStatusIfClear(TFileErrorCode::feWriteFailed, error);
+    return ok;
+}
+
+}  // namespace lumivex
