@@ -212,7 +212,9 @@ bool WriteRadiance(const std::string& path, const TBmpHdr& image, float gamma, s
 // The file through a large buffer: scan line data is read a few bytes at a time.
 struct TRadianceReader::TInput {
     int Fd = -1;
-    std::vector<std::uint8_t> Buffer = std::vector<std::uint8_t>(std::size_t{1} << 20);
+    static constexpr std::size_t BufferBytes = std::size_t{1} << 20;
+    std::unique_ptr<std::uint8_t[]> Buffer =
+        std::make_unique_for_overwrite<std::uint8_t[]>(BufferBytes);
     std::size_t Pos = 0;
     std::size_t End = 0;
 
@@ -226,7 +228,7 @@ struct TRadianceReader::TInput {
     {
         ssize_t n = 0;
         do {
-            n = ::read(Fd, Buffer.data(), Buffer.size());
+            n = ::read(Fd, Buffer.get(), BufferBytes);
         } while (n < 0 && errno == EINTR);
         if (n <= 0)
             return false;
@@ -249,7 +251,7 @@ struct TRadianceReader::TInput {
             if (Pos == End && !Refill())
                 return false;
             const std::size_t n = std::min(count, End - Pos);
-            std::memcpy(out, Buffer.data() + Pos, n);
+            std::memcpy(out, Buffer.get() + Pos, n);
             Pos += n;
             out += n;
             count -= n;
