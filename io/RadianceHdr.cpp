@@ -1,8 +1,8 @@
 #include "io/RadianceHdr.h"
 
+#include <emmintrin.h>
 #include <fcntl.h>
 #include <unistd.h>
-#include <xmmintrin.h>
 
 #include <algorithm>
 #include <array>
@@ -71,9 +71,37 @@ std::uint8_t TruncatedByte(float v)
     return static_cast<std::uint8_t>(_mm_cvttss_si32(_mm_set_ss(v)) & 0xff);
 }
 
+// The first i in [from, count - 4] where four equal bytes start, else count.
+std::int32_t FindLongRun(const std::uint8_t* data, std::int32_t from, std::int32_t count)
+{
+    std::int32_t i = from;
+    // Sixteen starts at a time: bit k of the mask is set where data[i + k + 0..3] are equal.
+    for (; i + 19 <= count; i += 16) {
+        const auto load = [&](std::int32_t at) {
+            return _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
+        };
+        const __m128i a = load(i);
+        const __m128i b = load(i + 1);
+        const __m128i c = load(i + 2);
+        const __m128i d = load(i + 3);
+        const __m128i equal = _mm_and_si128(
+            _mm_and_si128(_mm_cmpeq_epi8(a, b), _mm_cmpeq_epi8(b, c)), _mm_cmpeq_epi8(c, d));
+        const auto mask = static_cast<unsigned>(_mm_movemask_epi8(equal));
+        if (mask != 0)
+            return i + std::countr_zero(mask);
+    }
+    for (; i + 4 <= count; ++i)
+        if (data[i] == data[i + 1] && data[i + 1] == data[i + 2] && data[i + 2] == data[i + 3])
+            return i;
+    return count;
+}
+
 // Greg Ward's run-length coding of one channel of a scan line: runs of at least four equal
-// bytes (at most 127), a shorter run just before a long one, literal stretches of at most 128.
-// Writes at most count + count / 128 + 1 bytes at out; answers the end.
+// bytes (at most 127), a run of two or three that is all there is before a long run (or the
+// end), literal stretches of at most 128. His coder walks the line run by run; the first four
+// equal bytes found here start the same long run, because a maximal run that held them but
+// started earlier would have been a long run itself. Writes at most count + count / 128 + 1
+// bytes at out; answers the end.
 std::uint8_t* PutRle(const std::uint8_t* data, std::int32_t count, std::uint8_t* out)
 {
     constexpr std::int32_t MinRun = 4;
@@ -81,18 +109,11 @@ std::uint8_t* PutRle(const std::uint8_t* data, std::int32_t count, std::uint8_t*
     constexpr std::int32_t MaxLiteral = 128;
     std::int32_t cur = 0;
     while (cur < count) {
-        std::int32_t runStart = cur;
-        std::int32_t run = 0;
-        std::int32_t previousRun = 0;
-        while (run < MinRun && runStart < count) {
-            runStart += run;
-            previousRun = run;
-            run = 1;
-            while (runStart + run < count && run < MaxRun && data[runStart] == data[runStart + run])
-                ++run;
-        }
-        if (previousRun > 1 && previousRun == runStart - cur) {
-            *out++ = static_cast<std::uint8_t>(128 + previousRun);
+        const std::int32_t runStart = FindLongRun(data, cur, count);
+        const std::int32_t before = runStart - cur;
+        if ((before == 2 || before == 3) && data[cur] == data[cur + 1] &&
+            data[cur + 1] == data[runStart - 1]) {
+            *out++ = static_cast<std::uint8_t>(128 + before);
             *out++ = data[cur];
             cur = runStart;
         }
@@ -103,7 +124,10 @@ std::uint8_t* PutRle(const std::uint8_t* data, std::int32_t count, std::uint8_t*
             out += literal;
             cur += literal;
         }
-        if (run >= MinRun) {
+        if (runStart < count) {
+            std::int32_t run = MinRun;
+            while (runStart + run < count && run < MaxRun && data[runStart + run] == data[runStart])
+                ++run;
             *out++ = static_cast<std::uint8_t>(128 + run);
             *out++ = data[runStart];
             cur += run;

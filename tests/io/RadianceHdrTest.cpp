@@ -239,6 +239,21 @@ TEST_F(RadianceHdr, WritesFreeImagesScanLines)
                 row[x] =
                     x % 37 < 20 && x > 0 ? row[x - 1] : TColorHdr{pick(), pick(), pick(), 0.5f};
             }
+        // In the last rows each channel repeats its values for its own random lengths, mostly
+        // the short ones around the coder's limit of four.
+        for (std::size_t y = 3; y < image.Pixels.size(); ++y)
+            for (float TColorHdr::*channel : {&TColorHdr::R, &TColorHdr::G, &TColorHdr::B}) {
+                const int lengths[] = {1, 1, 2, 2, 3, 3, 4, 5, 6, 127, 128, 300};
+                float value = 0.0f;
+                int left = 0;
+                for (TColorHdr& p : image.Pixels[y]) {
+                    if (left-- == 0) {
+                        left = lengths[random() % std::size(lengths)] - 1;
+                        value = static_cast<float>(1 + random() % 6) * 0.25f;
+                    }
+                    p.*channel = value;
+                }
+            }
         for (const float gamma : {1.0f, 2.2f})
             for (const int threads : {1, 2, 7}) {
                 SetThreadCount(threads);
