@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "adjust/ToneAdjust.h"
@@ -96,6 +97,22 @@ std::int32_t FindLongRun(const std::uint8_t* data, std::int32_t from, std::int32
     return count;
 }
 
+// The number of bytes equal to data[0], at least four (known equal) and at most limit.
+std::int32_t RunLength(const std::uint8_t* data, std::int32_t limit)
+{
+    std::int32_t run = 4;
+    const __m128i value = _mm_set1_epi8(static_cast<char>(data[0]));
+    for (; run + 16 <= limit; run += 16) {
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + run));
+        const auto equal = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(next, value)));
+        if (equal != 0xffff)
+            return run + std::countr_one(equal);
+    }
+    while (run < limit && data[run] == data[0])
+        ++run;
+    return run;
+}
+
 // Greg Ward's run-length coding of one channel of a scan line: runs of at least four equal
 // bytes (at most 127), a run of two or three that is all there is before a long run (or the
 // end), literal stretches of at most 128. His coder walks the line run by run; the first four
@@ -104,7 +121,6 @@ std::int32_t FindLongRun(const std::uint8_t* data, std::int32_t from, std::int32
 // bytes at out; answers the end.
 std::uint8_t* PutRle(const std::uint8_t* data, std::int32_t count, std::uint8_t* out)
 {
-    constexpr std::int32_t MinRun = 4;
     constexpr std::int32_t MaxRun = 127;
     constexpr std::int32_t MaxLiteral = 128;
     std::int32_t cur = 0;
@@ -125,15 +141,83 @@ std::uint8_t* PutRle(const std::uint8_t* data, std::int32_t count, std::uint8_t*
             cur += literal;
         }
         if (runStart < count) {
-            std::int32_t run = MinRun;
-            while (runStart + run < count && run < MaxRun && data[runStart + run] == data[runStart])
-                ++run;
+            const std::int32_t run = RunLength(data + runStart, std::min(count - runStart, MaxRun));
             *out++ = static_cast<std::uint8_t>(128 + run);
             *out++ = data[runStart];
             cur += run;
         }
     }
     return out;
+}
+
+// The RGBE bytes of `width` pixels as four planes of `width` bytes (R, G, B, exponent), from the
+// components with negatives and NaN as 0: FloatToRgbe four pixels at a time. For a finite
+// largest component v >= 1e-32 the scale frexp gives is exactly 2^(8 - e), made from v's
+// exponent field; groups with an infinite component go through FloatToRgbe itself.
+void ToRgbePlanes(const TColorHdr* pixels, std::size_t width, std::uint8_t* planes)
+{
+    // The least float whose double is not below 1e-32: the comparison FloatToRgbe makes.
+    static const float Tiny = [] {
+        auto t = static_cast<float>(1e-32);
+        return static_cast<double>(t) < 1e-32 ? std::nextafter(t, 1.0f) : t;
+    }();
+    const auto positive = [](float v) { return v > 0.0f ? v : 0.0f; };
+    std::uint8_t* const r = planes;
+    std::uint8_t* const g = planes + width;
+    std::uint8_t* const b = planes + 2 * width;
+    std::uint8_t* const e = planes + 3 * width;
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 tiny = _mm_set1_ps(Tiny);
+    const __m128 infinity = _mm_set1_ps(std::numeric_limits<float>::infinity());
+    const __m128i lowByte = _mm_set1_epi32(0xff);
+    std::size_t x = 0;
+    for (; x + 4 <= width; x += 4) {
+        // B, G, R, A of four pixels to four lanes of each; max with 0 is `positive` (NaN, -0).
+        __m128 p0 = _mm_loadu_ps(&pixels[x].B);
+        __m128 p1 = _mm_loadu_ps(&pixels[x + 1].B);
+        __m128 p2 = _mm_loadu_ps(&pixels[x + 2].B);
+        __m128 p3 = _mm_loadu_ps(&pixels[x + 3].B);
+        _MM_TRANSPOSE4_PS(p0, p1, p2, p3);
+        const __m128 vb = _mm_max_ps(p0, zero);
+        const __m128 vg = _mm_max_ps(p1, zero);
+        const __m128 vr = _mm_max_ps(p2, zero);
+        const __m128 v = _mm_max_ps(_mm_max_ps(vr, vg), vb);
+        if (_mm_movemask_ps(_mm_cmpeq_ps(v, infinity)) != 0) {
+            for (std::size_t i = x; i < x + 4; ++i) {
+                std::uint8_t q[4];
+                const TColorHdr& p = pixels[i];
+                FloatToRgbe(positive(p.R), positive(p.G), positive(p.B), q);
+                r[i] = q[0];
+                g[i] = q[1];
+                b[i] = q[2];
+                e[i] = q[3];
+            }
+            continue;
+        }
+        const __m128i exponent = _mm_srli_epi32(_mm_castps_si128(v), 23);
+        const __m128 scale = _mm_castsi128_ps(
+            _mm_slli_epi32(_mm_sub_epi32(_mm_set1_epi32(127 + 8 + 126), exponent), 23));
+        const __m128i keep = _mm_castps_si128(_mm_cmpge_ps(v, tiny));
+        const auto bytes = [&](__m128i lanes) {
+            lanes = _mm_and_si128(_mm_and_si128(lanes, lowByte), keep);
+            lanes = _mm_packs_epi32(lanes, lanes);
+            return _mm_cvtsi128_si32(_mm_packus_epi16(lanes, lanes));
+        };
+        const auto store = [](std::uint8_t* to, int four) { std::memcpy(to, &four, 4); };
+        store(r + x, bytes(_mm_cvttps_epi32(_mm_mul_ps(vr, scale))));
+        store(g + x, bytes(_mm_cvttps_epi32(_mm_mul_ps(vg, scale))));
+        store(b + x, bytes(_mm_cvttps_epi32(_mm_mul_ps(vb, scale))));
+        store(e + x, bytes(_mm_add_epi32(exponent, _mm_set1_epi32(2))));
+    }
+    for (; x < width; ++x) {
+        std::uint8_t q[4];
+        const TColorHdr& p = pixels[x];
+        FloatToRgbe(positive(p.R), positive(p.G), positive(p.B), q);
+        r[x] = q[0];
+        g[x] = q[1];
+        b[x] = q[2];
+        e[x] = q[3];
+    }
 }
 
 // One image row as the bytes of its scan line.
@@ -159,12 +243,7 @@ void EncodeRow(const TRawHdr& row, float gamma, std::vector<std::uint8_t>& out)
     }
     const auto w = static_cast<std::size_t>(width);
     planes.resize(4 * w);
-    for (std::size_t x = 0; x < w; ++x) {
-        const TColorHdr& p = (*values)[x];
-        FloatToRgbe(positive(p.R), positive(p.G), positive(p.B), rgbe);
-        for (std::size_t c = 0; c < 4; ++c)
-            planes[c * w + x] = rgbe[c];
-    }
+    ToRgbePlanes(values->data(), w, planes.data());
     // Each channel codes to at most its bytes plus one count byte per 128 of them.
     const std::size_t start = out.size();
     out.resize(start + 4 + 4 * (w + w / 128 + 1));

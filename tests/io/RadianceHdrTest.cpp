@@ -223,8 +223,21 @@ TEST_F(RadianceHdr, WritesFreeImagesScanLines)
 {
     TTempDir dir;
     constexpr float Inf = std::numeric_limits<float>::infinity();
-    const float extremes[] = {Inf,           3e38f, 1.7e38f, 1e-32f, 9e-33f, 1e-40f,  -1.0f,
-                              std::nanf(""), 0.0f,  1.0f,    0.999f, 255.5f, 65504.0f};
+    const float extremes[] = {std::nextafter(1e-32f, 0.0f),
+                              std::nextafter(1e-32f, 1.0f),
+                              Inf,
+                              3e38f,
+                              1.7e38f,
+                              1e-32f,
+                              9e-33f,
+                              1e-40f,
+                              -1.0f,
+                              std::nanf(""),
+                              0.0f,
+                              1.0f,
+                              0.999f,
+                              255.5f,
+                              65504.0f};
     std::mt19937 random(11);
     for (const int width : {1, 7, 8, 200, 0x8000}) {
         TBmpHdr image;
@@ -239,6 +252,17 @@ TEST_F(RadianceHdr, WritesFreeImagesScanLines)
                 row[x] =
                     x % 37 < 20 && x > 0 ? row[x - 1] : TColorHdr{pick(), pick(), pick(), 0.5f};
             }
+        // Row 1 walks through combinations of the values around the 1e-32 limit.
+        const float limits[] = {0.0f,
+                                9e-33f,
+                                std::nextafter(1e-32f, 0.0f),
+                                1e-32f,
+                                std::nextafter(1e-32f, 1.0f),
+                                2e-32f,
+                                Inf,
+                                1.0f};
+        for (std::size_t x = 0; x < image.Pixels[1].size() && x < 512; ++x)
+            image.Pixels[1][x] = TColorHdr{limits[x / 64], limits[x / 8 % 8], limits[x % 8], 1.0f};
         // In the last rows each channel repeats its values for its own random lengths, mostly
         // the short ones around the coder's limit of four.
         for (std::size_t y = 3; y < image.Pixels.size(); ++y)
