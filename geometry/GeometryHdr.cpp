@@ -21,27 +21,54 @@ struct TProgressEnd {
 
 using namespace geometry;
 
-// The cubic kernels of THdrManager, repeated here so that the inner loop can inline them; the
-// tests compare every mode against the manager bit for bit.
-float KernelBicubic(float d)
-{
-    if (d < 1.0f)
+// The cubic kernels of THdrManager, repeated here so that the inner loop can inline them, as
+// their two pieces (near: d < 1, far: 1 <= d < 2), each written once for a float and for four
+// lanes at a time; the tests compare every mode against the manager bit for bit.
+struct TBicubic {
+    template <typename T>
+    static T Near(T d)
+    {
         return (d * d - d - 1.0f) * (d - 1.0f);
-    return -(d - 1.0f) * (d - 2.0f) * (d - 2.0f);
-}
+    }
+    template <typename T>
+    static T Far(T d)
+    {
+        return -(d - 1.0f) * (d - 2.0f) * (d - 2.0f);
+    }
+};
 
-float KernelMitchell(float d)
-{
-    if (d < 1.0f)
+struct TMitchell {
+    template <typename T>
+    static T Near(T d)
+    {
         return 7.0f * d * d * d / 6.0f - 2.0f * d * d + 8.0f / 9.0f;
-    return 2.0f * d * d - 10.0f * d / 3.0f - 7.0f * d * d * d / 18.0f + 16.0f / 9.0f;
-}
+    }
+    template <typename T>
+    static T Far(T d)
+    {
+        return 2.0f * d * d - 10.0f * d / 3.0f - 7.0f * d * d * d / 18.0f + 16.0f / 9.0f;
+    }
+};
 
-float KernelLagrange(float d)
-{
-    if (d < 1.0f)
+struct TLagrange {
+    template <typename T>
+    static T Near(T d)
+    {
         return (d - 2.0f) * 0.5f * (d + 1.0f) * (d - 1.0f);
-    return -(d - 3.0f) * (d - 2.0f) * (d - 1.0f) / 6.0f;
+    }
+    template <typename T>
+    static T Far(T d)
+    {
+        return -(d - 3.0f) * (d - 2.0f) * (d - 1.0f) / 6.0f;
+    }
+};
+
+// The kernel at four distances, both pieces in every lane and the right one kept: lane by lane
+// the scalar kernel's arithmetic.
+template <typename TKernel>
+TVec4 KernelLanes(TVec4 d)
+{
+    return d < 1.0f ? TKernel::Near(d) : TKernel::Far(d);
 }
 
 // The source a copy of which the caller gets when src and dst are one image, so that clearing
@@ -101,17 +128,6 @@ inline bool IsSmall(float x, float y)
 {
     return std::fabs(x) < FastRange && std::fabs(y) < FastRange;
 }
-
-// Kernels as types, so that each sampler inlines its own.
-struct TBicubic {
-    static float K(float d) { return KernelBicubic(d); }
-};
-struct TMitchell {
-    static float K(float d) { return KernelMitchell(d); }
-};
-struct TLagrange {
-    static float K(float d) { return KernelLagrange(d); }
-};
 
 // The geometry of one RotateHdr call.
 struct TRotation {
@@ -234,19 +250,18 @@ private:
             return m_r.Manager->GetPixel(x, y);
         const auto x0 = static_cast<std::int32_t>(fx0);
         const auto y0 = static_cast<std::int32_t>(fy0);
-        // The manager evaluates K(|x - i|) inside its row loop; the values are the same.
-        float kx[4];
-        float ky[4];
-        for (int i = 0; i < 4; ++i) {
-            kx[i] = TKernel::K(std::fabs(x - static_cast<float>(x0 - 1 + i)));
-            ky[i] = TKernel::K(std::fabs(y - static_cast<float>(y0 - 1 + i)));
-        }
+        // The manager evaluates K(|x - i|) and K(|y - j|) inside its loops, for taps i and j
+        // that are small integers (exact as floats); here four at a time.
+        const TVec4 taps{-1.0f, 0.0f, 1.0f, 2.0f};
+        const TVec4 kx = KernelLanes<TKernel>(Abs(x - (fx0 + taps)));
+        const TVec4 ky = KernelLanes<TKernel>(Abs(y - (fy0 + taps)));
         TVec4 sum{0.0f, 0.0f, 0.0f, 0.0f};
         for (int j = 0; j < 4; ++j) {
             const TColorHdr* p =
                 &At(static_cast<std::size_t>(x0 - 1), static_cast<std::size_t>(y0 - 1 + j));
+            const TVec4 w = kx * ky[j];  // the products kx[i] * ky[j]
             for (int i = 0; i < 4; ++i)
-                sum += Load(p[i]) * (kx[i] * ky[j]);
+                sum += Load(p[i]) * w[i];
         }
         return Clamped(sum);
     }

@@ -3,6 +3,7 @@
 // A pixel's four channels in one register, for the sampling loops of the geometry operations:
 // lane by lane the same float operations as the scalar code.
 
+#include <cstdint>
 #include <cstring>
 
 #include "core/BmpHdr.h"
@@ -10,6 +11,14 @@
 namespace lumivex::geometry {
 
 using TVec4 = float __attribute__((vector_size(16)));
+
+using TVec4Bits = std::uint32_t __attribute__((vector_size(16)));
+
+/// |v| lane by lane: the sign bit cleared, as std::fabs does.
+inline TVec4 Abs(TVec4 v)
+{
+    return reinterpret_cast<TVec4>(reinterpret_cast<TVec4Bits>(v) & 0x7fffffffu);
+}
 
 inline TVec4 Load(const TColorHdr& p)
 {
