@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <deque>
 #include <memory>
 #include <utility>
 
+#include "core/Parallel.h"
 #include "io/FileStatus.h"
 
 namespace lumivex {
@@ -47,16 +49,20 @@ bool AddMergeFiles(TBmpList& list, const std::vector<std::string>& files, TLoadP
     const auto start = [&](std::size_t i) {
         return std::make_unique<TBitmapLoad>(files[i], MergeLoadPath(files[i], path));
     };
-    std::unique_ptr<TBitmapLoad> next = files.empty() ? nullptr : start(0);
+    // Each photograph decodes in its own process, one core each: while one is taken over and
+    // added, as many as there are cores decode ahead, so that no core waits for the next one
+    // to start. A stop here stops those decodes too.
+    const auto ahead = static_cast<std::size_t>(std::max(1, ThreadCount()));
+    std::deque<std::unique_ptr<TBitmapLoad>> pending;
+    std::size_t started = 0;
     for (std::size_t i = 0; i < files.size(); ++i) {
         if (onFile)
             onFile(i);
         failed = i;
-        const std::unique_ptr<TBitmapLoad> current = std::move(next);
-        // The next photograph decodes in its own process on the other core while this one is
-        // taken over and added; a stop here stops that decode too.
-        if (i + 1 < files.size())
-            next = start(i + 1);
+        for (; started < files.size() && started <= i + ahead; ++started)
+            pending.push_back(start(started));
+        const std::unique_ptr<TBitmapLoad> current = std::move(pending.front());
+        pending.pop_front();
         TBitmap bitmap;
         if (!current->Finish(bitmap))
             return false;
