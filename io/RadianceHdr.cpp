@@ -161,11 +161,19 @@ void ToRgbePlanes(const TColorHdr* pixels, std::size_t width, std::uint8_t* plan
         auto t = static_cast<float>(1e-32);
         return static_cast<double>(t) < 1e-32 ? std::nextafter(t, 1.0f) : t;
     }();
-    const auto positive = [](float v) { return v > 0.0f ? v : 0.0f; };
     std::uint8_t* const r = planes;
     std::uint8_t* const g = planes + width;
     std::uint8_t* const b = planes + 2 * width;
     std::uint8_t* const e = planes + 3 * width;
+    const auto one = [&](std::size_t i) {
+        const auto positive = [](float v) { return v > 0.0f ? v : 0.0f; };
+        std::uint8_t q[4];
+        FloatToRgbe(positive(pixels[i].R), positive(pixels[i].G), positive(pixels[i].B), q);
+        r[i] = q[0];
+        g[i] = q[1];
+        b[i] = q[2];
+        e[i] = q[3];
+    };
     const __m128 zero = _mm_setzero_ps();
     const __m128 tiny = _mm_set1_ps(Tiny);
     const __m128 infinity = _mm_set1_ps(std::numeric_limits<float>::infinity());
@@ -183,15 +191,8 @@ void ToRgbePlanes(const TColorHdr* pixels, std::size_t width, std::uint8_t* plan
         const __m128 vr = _mm_max_ps(p2, zero);
         const __m128 v = _mm_max_ps(_mm_max_ps(vr, vg), vb);
         if (_mm_movemask_ps(_mm_cmpeq_ps(v, infinity)) != 0) {
-            for (std::size_t i = x; i < x + 4; ++i) {
-                std::uint8_t q[4];
-                const TColorHdr& p = pixels[i];
-                FloatToRgbe(positive(p.R), positive(p.G), positive(p.B), q);
-                r[i] = q[0];
-                g[i] = q[1];
-                b[i] = q[2];
-                e[i] = q[3];
-            }
+            for (std::size_t i = x; i < x + 4; ++i)
+                one(i);
             continue;
         }
         const __m128i exponent = _mm_srli_epi32(_mm_castps_si128(v), 23);
@@ -209,15 +210,8 @@ void ToRgbePlanes(const TColorHdr* pixels, std::size_t width, std::uint8_t* plan
         store(b + x, bytes(_mm_cvttps_epi32(_mm_mul_ps(vb, scale))));
         store(e + x, bytes(_mm_add_epi32(exponent, _mm_set1_epi32(2))));
     }
-    for (; x < width; ++x) {
-        std::uint8_t q[4];
-        const TColorHdr& p = pixels[x];
-        FloatToRgbe(positive(p.R), positive(p.G), positive(p.B), q);
-        r[x] = q[0];
-        g[x] = q[1];
-        b[x] = q[2];
-        e[x] = q[3];
-    }
+    for (; x < width; ++x)
+        one(x);
 }
 
 // One image row as the bytes of its scan line.

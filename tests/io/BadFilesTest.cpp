@@ -24,8 +24,10 @@
 namespace lumivex {
 namespace {
 
+using test::ReadBytes;
 using test::TestDataPath;
 using test::TTempDir;
+using test::WriteBytes;
 
 struct TLoaded {
     bool Ok = false;
@@ -66,19 +68,6 @@ void ExpectCleanFailure(const TLoaded& loaded, const std::string& what)
     EXPECT_EQ(loaded.Image.Width(), 0) << what;
     EXPECT_NE(loaded.Status.Code, TFileErrorCode::feNone) << what;
     EXPECT_FALSE(loaded.Status.Message.empty()) << what;
-}
-
-std::vector<std::uint8_t> ReadBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
 }
 
 std::set<std::string> FolderContents(const std::filesystem::path& folder)

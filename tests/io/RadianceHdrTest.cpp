@@ -24,9 +24,11 @@
 namespace lumivex {
 namespace {
 
+using test::ReadBytes;
 using test::SameBits;
 using test::TestDataPath;
 using test::TTempDir;
+using test::WriteBytes;
 
 struct TLoad {
     bool Ok = false;
@@ -45,19 +47,6 @@ TLoad Load(const std::string& path, bool ours)
     r.Ok = LoadImageFile(path, &r.Image, r.Info, TLoadPath::lpFreeImage, limits, &r.Details);
     r.Status = LastFileStatus();
     return r;
-}
-
-std::vector<std::uint8_t> ReadBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
 }
 
 // The scan line data: everything after the size line.
