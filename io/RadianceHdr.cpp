@@ -261,7 +261,10 @@ bool WriteAll(std::FILE* file, const std::uint8_t* data, std::size_t size, std::
 
 bool WriteRadiance(const std::string& path, const TBmpHdr& image, float gamma, std::string& error)
 {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+    // Closed on every way out, an encoder's bad_alloc included; the normal close is checked.
+    const auto close = [](std::FILE* f) { std::fclose(f); };
+    std::unique_ptr<std::FILE, decltype(close)> owner(std::fopen(path.c_str(), "wb"), close);
+    std::FILE* const file = owner.get();
     if (file == nullptr) {
         error = std::string("cannot write the file: ") + std::strerror(errno);
         return false;
@@ -294,7 +297,7 @@ bool WriteRadiance(const std::string& path, const TBmpHdr& image, float gamma, s
             ok = WriteAll(file, out.data(), out.size(), error);
         }
     }
-    if (std::fclose(file) != 0 && ok) {
+    if (std::fclose(owner.release()) != 0 && ok) {
         error = std::string("write failed: ") + std::strerror(errno);
         ok = false;
     }
