@@ -5,6 +5,7 @@
 #endif
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -217,11 +218,8 @@ void BitmapToHdr(const TBitmap* bitmap, TPixelFormat format, TRect srcRect, TBmp
     const int step = bitmap->BytesPerPixel();
     ForEachPlaced(srcRect, dstRect, x, y, [&](std::int32_t ty, std::int32_t sy, std::int32_t sx) {
         const std::uint8_t* s = bitmap->ScanLine(sy) + static_cast<std::size_t>(sx) * step;
-        for (TColorHdr& p : RowSpan(*image, dstRect, ty)) {
-            p = format == TPixelFormat::pf32bit ? BGRAToColorHdr(s[0], s[1], s[2], s[3])
-                                                : BGRToColorHdr(s[0], s[1], s[2]);
-            s += step;
-        }
+        const auto span = RowSpan(*image, dstRect, ty);
+        RowBytesToHdr(s, span.size(), step, format == TPixelFormat::pf32bit, span.data());
     });
 }
 
@@ -557,6 +555,21 @@ TColorHdr BGRAToColorHdr(std::uint8_t b, std::uint8_t g, std::uint8_t r, std::ui
 TColorHdr BGRToColorHdr(std::uint8_t b, std::uint8_t g, std::uint8_t r)
 {
     return TColorHdr{b / 255.0f, g / 255.0f, r / 255.0f, 1.0f};
+}
+
+void RowBytesToHdr(const std::uint8_t* in, std::size_t count, int bytesPerPixel, bool withAlpha,
+                   TColorHdr* row)
+{
+    static const std::array<float, 256> Quotient = [] {
+        std::array<float, 256> q{};
+        for (int v = 0; v < 256; ++v)
+            q[static_cast<std::size_t>(v)] = static_cast<float>(v) / 255.0f;
+        return q;
+    }();
+    const auto step = static_cast<std::size_t>(bytesPerPixel);
+    for (std::size_t x = 0; x < count; ++x, in += step)
+        row[x] = TColorHdr{Quotient[in[0]], Quotient[in[1]], Quotient[in[2]],
+                           withAlpha ? Quotient[in[3]] : 1.0f};
 }
 
 void RowHdrToBytes(const TColorHdr* row, std::size_t count, std::uint8_t* out, bool withAlpha)

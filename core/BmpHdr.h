@@ -139,6 +139,11 @@ float ClampHdr(float v);
 inline std::uint8_t FloatToByte(float v);
 TColorHdr BGRAToColorHdr(std::uint8_t b, std::uint8_t g, std::uint8_t r, std::uint8_t a);
 TColorHdr BGRToColorHdr(std::uint8_t b, std::uint8_t g, std::uint8_t r);
+/// `count` pixels of `bytesPerPixel` (3 or 4) bytes each: BGRAToColorHdr with `withAlpha` (4
+/// bytes), else BGRToColorHdr of the first three; the same values, through a table of the 256
+/// quotients instead of three divisions a pixel (loaders convert every pixel of an image).
+void RowBytesToHdr(const std::uint8_t* in, std::size_t count, int bytesPerPixel, bool withAlpha,
+                   TColorHdr* row);
 /// Writes FloatToByte of B, G, R to bgr[0..2]; alpha ignored.
 inline void ColorHdrToBGR(const TColorHdr& color, std::uint8_t* bgr);
 /// ColorHdrToBGR of `count` pixels, 3 bytes each, or with FloatToByte of alpha as a fourth

@@ -500,12 +500,10 @@ void ConvertFreeRow(TFreeLayout layout, const std::uint8_t* s, TColorHdr* p, std
     const TColorHdr* end = p + width;
     switch (layout) {
         case TFreeLayout::flBitmap24:
-            for (; p != end; ++p, s += 3)
-                *p = BGRToColorHdr(s[0], s[1], s[2]);
+            RowBytesToHdr(s, width, 3, false, p);
             break;
         case TFreeLayout::flBitmap32:
-            for (; p != end; ++p, s += 4)
-                *p = BGRAToColorHdr(s[0], s[1], s[2], s[3]);
+            RowBytesToHdr(s, width, 4, true, p);
             break;
         case TFreeLayout::flFloat:
             for (; p != end; ++p, s += 4)

@@ -193,10 +193,8 @@ bool LoadBmpFallback(const std::string& fileName, TBitmap& bitmap, bool& transpa
 
 void PlatformRowToHdr(const TBitmap& bitmap, std::int32_t y, TColorHdr* target)
 {
-    const std::uint8_t* s = bitmap.ScanLine(y);
-    const int step = bitmap.BytesPerPixel();
-    for (std::int32_t x = 0; x < bitmap.Width(); ++x, s += step)
-        target[x] = BGRToColorHdr(s[0], s[1], s[2]);
+    RowBytesToHdr(bitmap.ScanLine(y), static_cast<std::size_t>(bitmap.Width()),
+                  bitmap.BytesPerPixel(), false, target);
 }
 
 bool ImportBitmap(const TBitmap& bitmap, TBmpHdr& image, bool keepAlpha)

@@ -546,6 +546,32 @@ TEST(BGRAToColorHdr, DividesEachByteBy255)
     EXPECT_TRUE(SameColor(BGRToColorHdr(0, 0, 0), TColorHdr{0.0f, 0.0f, 0.0f, 1.0f}));
 }
 
+// The table gives the quotients the divisions give, for every byte in every channel, with 3 and
+// 4 bytes a pixel, alpha read or not.
+TEST(RowBytesToHdr, EqualsThePixelConversionsForEveryByte)
+{
+    for (const int step : {3, 4})
+        for (const bool withAlpha : {false, true}) {
+            if (withAlpha && step == 3)
+                continue;
+            constexpr std::size_t Count = 257;  // odd, and every value in every channel
+            std::vector<std::uint8_t> bytes(Count * static_cast<std::size_t>(step));
+            for (std::size_t i = 0; i < bytes.size(); ++i) {
+                const std::size_t x = i / static_cast<std::size_t>(step);
+                const std::size_t channel = i % static_cast<std::size_t>(step);
+                bytes[i] = static_cast<std::uint8_t>(x + 85 * channel);
+            }
+            std::vector<TColorHdr> row(Count);
+            RowBytesToHdr(bytes.data(), Count, step, withAlpha, row.data());
+            for (std::size_t x = 0; x < Count; ++x) {
+                const std::uint8_t* s = &bytes[x * static_cast<std::size_t>(step)];
+                const TColorHdr expected = withAlpha ? BGRAToColorHdr(s[0], s[1], s[2], s[3])
+                                                     : BGRToColorHdr(s[0], s[1], s[2]);
+                EXPECT_TRUE(SameColor(row[x], expected)) << step << " " << withAlpha << " " << x;
+            }
+        }
+}
+
 TEST(ColorHdrToBGR, WritesThreeBytesInBlueFirstOrder)
 {
     std::uint8_t bytes[4] = {9, 9, 9, 77};
