@@ -245,6 +245,9 @@ void LimitMemory(std::int64_t extraBytes)
 }
 
 class TChild {
+    // The resolution our own decoders report: 72 dpi, as dots per centimetre.
+    static constexpr double PlatformDpcm = 72.0 / 2.54;
+
 public:
     TChild(TControl& control, int pixelFd, const TLoadLimits& limits)
         : m_control(control), m_pixelFd(pixelFd), m_limits(limits)
@@ -341,7 +344,7 @@ public:
             return LastFileStatus().Code != TFileErrorCode::feTooLarge && IsBmpFile(fileName) &&
                    DecodeBmpFallback(fileName);
         const int type = free.GetImageType();
-        m_control.Bpp = free.GetBPP();
+        const int bpp = free.GetBPP();  // as stored, before any conversion for reading
         const TFreeLayout layout = PrepareForReading(free);
         if (layout == TFreeLayout::flNone)
             return false;
@@ -351,10 +354,7 @@ public:
             SetFileStatus(TFileErrorCode::feTooLarge, TooLargeMessage(width, height));
             return false;
         }
-        m_control.Type = type;
-        m_control.Transparent = free.IsTransparent() ? 1 : 0;
-        m_control.DpcmX = free.GetDpcmX();
-        m_control.DpcmY = free.GetDpcmY();
+        Describe(bpp, type, free.IsTransparent(), free.GetDpcmX(), free.GetDpcmY());
         return OfferLines(width, height, layout,
                           [&](std::int32_t y) { return free.GetScanLine(height - 1 - y); });
     }
@@ -373,10 +373,7 @@ public:
             return false;
         for (std::int32_t y = 0; y < bitmap.Height(); ++y)
             PutLine(y, bitmap.ScanLine(y));
-        m_control.Bpp = alpha ? 32 : 24;
-        m_control.Type = FIT_BITMAP;
-        m_control.Transparent = transparent ? 1 : 0;
-        m_control.DpcmX = m_control.DpcmY = 72.0 / 2.54;
+        Describe(alpha ? 32 : 24, FIT_BITMAP, transparent, PlatformDpcm, PlatformDpcm);
         return true;
     }
 
@@ -392,12 +389,9 @@ public:
         TBitmap bitmap;
         if (!LoadPlatformBitmap(fileName, bitmap))
             return false;
-        m_control.Bpp = bitmap.BytesPerPixel() * 8;
+        Describe(bitmap.BytesPerPixel() * 8, FIT_BITMAP, false, PlatformDpcm, PlatformDpcm);
         // The platform path imports every bitmap as opaque: the alpha byte is dropped here.
         bitmap.SetPixelFormat(TPixelFormat::pf24bit);
-        m_control.Type = FIT_BITMAP;
-        m_control.Transparent = 0;
-        m_control.DpcmX = m_control.DpcmY = 72.0 / 2.54;
         return OfferLines(bitmap.Width(), bitmap.Height(), TFreeLayout::flBitmap24,
                           [&](std::int32_t y) { return bitmap.ScanLine(y); });
     }
@@ -418,10 +412,7 @@ private:
             SetFileStatus(TFileErrorCode::feCorrupt, "the image does not have its declared size");
             return false;
         }
-        m_control.Bpp = 24;
-        m_control.Type = FIT_BITMAP;
-        m_control.Transparent = 0;
-        m_control.DpcmX = m_control.DpcmY = 72.0 / 2.54;
+        Describe(24, FIT_BITMAP, false, PlatformDpcm, PlatformDpcm);
         m_control.RowsDone.store(static_cast<std::uint32_t>(height), std::memory_order_relaxed);
         return true;
     }
@@ -439,12 +430,21 @@ private:
         });
         if (!ok)
             return false;
-        // What FreeImage reports for the same file: 96-bit float RGB at its default 72 dpi.
-        m_control.Bpp = 96;
-        m_control.Type = FIT_RGBF;
-        m_control.Transparent = 0;
-        m_control.DpcmX = m_control.DpcmY = 2835 / 100.0;
+        // What FreeImage reports for the same file: 96-bit float RGB at its default 72 dpi
+        // (2835 dots per metre).
+        constexpr double FreeImageDpcm = 2835 / 100.0;
+        Describe(96, FIT_RGBF, false, FreeImageDpcm, FreeImageDpcm);
         return true;
+    }
+
+    // What the file held besides its pixels, for the parent's image information.
+    void Describe(int bpp, int type, bool transparent, double dpcmX, double dpcmY)
+    {
+        m_control.Bpp = bpp;
+        m_control.Type = type;
+        m_control.Transparent = transparent ? 1 : 0;
+        m_control.DpcmX = dpcmX;
+        m_control.DpcmY = dpcmY;
     }
 
     // First offers the decoded lines where they are (lineOf(y): scan line y, top row first):
