@@ -33,6 +33,8 @@ bool IsRleWidth(std::int32_t width) { return width >= MinRleWidth && width <= Ma
 
 void SetCorrupt(const char* message) { SetFileStatus(TFileErrorCode::feCorrupt, message); }
 
+void SetCutShort() { SetCorrupt("the file ends before its last scan line"); }
+
 // "-Y height +X width" with the whitespace sscanf's "-Y %d +X %d" skips; unsigned numbers of at
 // most nine digits only. Anything else is left to FreeImage.
 bool ParseNumber(const char*& p, std::int32_t& value)
@@ -214,6 +216,41 @@ void ToRgbePlanes(const TColorHdr* pixels, std::size_t width, std::uint8_t* plan
         one(x);
 }
 
+// Four planes of `width` bytes (R, G, B, exponent) as `width` RGBE quadruples.
+void InterleavePlanes(const std::uint8_t* planes, std::size_t width, std::uint8_t* line)
+{
+    const std::uint8_t* const r = planes;
+    const std::uint8_t* const g = r + width;
+    const std::uint8_t* const b = g + width;
+    const std::uint8_t* const e = b + width;
+    std::size_t x = 0;
+    // Sixteen pixels at a time: R with G and B with E byte by byte, then the pairs word by word.
+    for (; x + 16 <= width; x += 16) {
+        const auto load = [x](const std::uint8_t* plane) {
+            return _mm_loadu_si128(reinterpret_cast<const __m128i*>(plane + x));
+        };
+        const __m128i rv = load(r);
+        const __m128i gv = load(g);
+        const __m128i bv = load(b);
+        const __m128i ev = load(e);
+        const __m128i rgLow = _mm_unpacklo_epi8(rv, gv);
+        const __m128i rgHigh = _mm_unpackhi_epi8(rv, gv);
+        const __m128i beLow = _mm_unpacklo_epi8(bv, ev);
+        const __m128i beHigh = _mm_unpackhi_epi8(bv, ev);
+        auto* out = reinterpret_cast<__m128i*>(line + 4 * x);
+        _mm_storeu_si128(out, _mm_unpacklo_epi16(rgLow, beLow));
+        _mm_storeu_si128(out + 1, _mm_unpackhi_epi16(rgLow, beLow));
+        _mm_storeu_si128(out + 2, _mm_unpacklo_epi16(rgHigh, beHigh));
+        _mm_storeu_si128(out + 3, _mm_unpackhi_epi16(rgHigh, beHigh));
+    }
+    for (; x < width; ++x) {
+        line[4 * x] = r[x];
+        line[4 * x + 1] = g[x];
+        line[4 * x + 2] = b[x];
+        line[4 * x + 3] = e[x];
+    }
+}
+
 // One image row as the bytes of its scan line.
 void EncodeRow(const TRawHdr& row, float gamma, std::vector<std::uint8_t>& out)
 {
@@ -226,20 +263,16 @@ void EncodeRow(const TRawHdr& row, float gamma, std::vector<std::uint8_t>& out)
         values = &mapped;
     }
     const auto width = static_cast<std::int32_t>(values->size());
-    const auto positive = [](float v) { return v > 0.0f ? v : 0.0f; };
-    std::uint8_t rgbe[4];
-    if (!IsRleWidth(width)) {
-        for (const TColorHdr& p : *values) {
-            FloatToRgbe(positive(p.R), positive(p.G), positive(p.B), rgbe);
-            out.insert(out.end(), rgbe, rgbe + 4);
-        }
-        return;
-    }
     const auto w = static_cast<std::size_t>(width);
     planes.resize(4 * w);
     ToRgbePlanes(values->data(), w, planes.data());
-    // Each channel codes to at most its bytes plus one count byte per 128 of them.
     const std::size_t start = out.size();
+    if (!IsRleWidth(width)) {
+        out.resize(start + 4 * w);
+        InterleavePlanes(planes.data(), w, out.data() + start);
+        return;
+    }
+    // Each channel codes to at most its bytes plus one count byte per 128 of them.
     out.resize(start + 4 + 4 * (w + w / 128 + 1));
     std::uint8_t* p = out.data() + start;
     *p++ = 2;
@@ -410,7 +443,7 @@ bool TRadianceReader::ReadFlat(std::uint8_t* line, std::int32_t pixels)
 {
     if (m_in->Bytes(line, static_cast<std::size_t>(pixels) * 4))
         return true;
-    SetCorrupt("the file ends before its last scan line");
+    SetCutShort();
     return false;
 }
 
@@ -420,7 +453,7 @@ bool TRadianceReader::ReadLine(std::uint8_t* line)
         return ReadFlat(line, m_width);
     std::uint8_t start[4];
     if (!m_in->Bytes(start, 4)) {
-        SetCorrupt("the file ends before its last scan line");
+        SetCutShort();
         return false;
     }
     // A line that does not start with the run-length mark is stored flat.
@@ -441,7 +474,7 @@ bool TRadianceReader::ReadLine(std::uint8_t* line)
         while (p < end) {
             std::uint8_t code[2];
             if (!m_in->Bytes(code, 2)) {
-                SetCorrupt("the file ends before its last scan line");
+                SetCutShort();
                 return false;
             }
             const bool run = code[0] > 128;
@@ -455,43 +488,14 @@ bool TRadianceReader::ReadLine(std::uint8_t* line)
             } else {
                 p[0] = code[1];
                 if (count > 1 && !m_in->Bytes(p + 1, count - 1)) {
-                    SetCorrupt("the file ends before its last scan line");
+                    SetCutShort();
                     return false;
                 }
             }
             p += count;
         }
     }
-    const std::uint8_t* const r = m_planes.get();
-    const std::uint8_t* const g = r + w;
-    const std::uint8_t* const b = g + w;
-    const std::uint8_t* const e = b + w;
-    std::size_t x = 0;
-    // Sixteen pixels at a time: R with G and B with E byte by byte, then the pairs word by word.
-    for (; x + 16 <= w; x += 16) {
-        const auto load = [x](const std::uint8_t* plane) {
-            return _mm_loadu_si128(reinterpret_cast<const __m128i*>(plane + x));
-        };
-        const __m128i rv = load(r);
-        const __m128i gv = load(g);
-        const __m128i bv = load(b);
-        const __m128i ev = load(e);
-        const __m128i rgLow = _mm_unpacklo_epi8(rv, gv);
-        const __m128i rgHigh = _mm_unpackhi_epi8(rv, gv);
-        const __m128i beLow = _mm_unpacklo_epi8(bv, ev);
-        const __m128i beHigh = _mm_unpackhi_epi8(bv, ev);
-        auto* out = reinterpret_cast<__m128i*>(line + 4 * x);
-        _mm_storeu_si128(out, _mm_unpacklo_epi16(rgLow, beLow));
-        _mm_storeu_si128(out + 1, _mm_unpackhi_epi16(rgLow, beLow));
-        _mm_storeu_si128(out + 2, _mm_unpacklo_epi16(rgHigh, beHigh));
-        _mm_storeu_si128(out + 3, _mm_unpackhi_epi16(rgHigh, beHigh));
-    }
-    for (; x < w; ++x) {
-        line[4 * x] = r[x];
-        line[4 * x + 1] = g[x];
-        line[4 * x + 2] = b[x];
-        line[4 * x + 3] = e[x];
-    }
+    InterleavePlanes(m_planes.get(), w, line);
     return true;
 }
 
