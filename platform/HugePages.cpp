@@ -38,8 +38,9 @@ bool SmallPagesOnly()
 {
     static const bool only = [] {
         const char* tunables = std::getenv("GLIBC_TUNABLES");
-        return (tunables != nullptr && std::string_view(tunables).find("glibc.malloc.hugetlb=0") !=
-                                           std::string_view::npos) ||
+        const std::string off = std::string(HugeTlbTunable) + "=0";
+        return (tunables != nullptr &&
+                std::string_view(tunables).find(off) != std::string_view::npos) ||
                ::prctl(PR_GET_THP_DISABLE, 0, 0, 0, 0) > 0;
     }();
     return only;
