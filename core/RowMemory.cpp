@@ -1,5 +1,6 @@
 #include "core/RowMemory.h"
 
+#include <pthread.h>
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -38,6 +39,28 @@ thread_local TBlock* t_block = nullptr;
 std::mutex g_cacheMutex;
 TBlock* g_cached = nullptr;
 
+// A decoder child is forked while the kept block is unused memory. Copying it into the child
+// would only make every page of it copy-on-write, and the next image written there would copy
+// and flush each page once more; so the kept block's whole pages stay out of children. A child
+// forgets the block (it is not there), and the lock is held across the fork so that the child's
+// copy of it is never left locked.
+const int g_forkGuard = ::pthread_atfork([] { g_cacheMutex.lock(); }, [] { g_cacheMutex.unlock(); },
+                                         [] {
+                                             g_cached = nullptr;
+                                             g_cacheMutex.unlock();
+                                         });
+
+// Marks the whole pages of a block as kept out of forked children, or back in.
+void KeepFromChildren(TBlock* block, bool keep) noexcept
+{
+    constexpr std::uintptr_t Page = 4096;
+    const auto first = (reinterpret_cast<std::uintptr_t>(block->Memory) + Page - 1) & ~(Page - 1);
+    const auto last = (reinterpret_cast<std::uintptr_t>(block->Memory) + block->Size) & ~(Page - 1);
+    if (first < last)
+        ::madvise(reinterpret_cast<void*>(first), last - first, keep ? MADV_DONTFORK : MADV_DOFORK);
+}
+
+// Frees a block that is not the kept one.
 void Destroy(TBlock* block) noexcept
 {
     if (block != nullptr) {
@@ -46,15 +69,24 @@ void Destroy(TBlock* block) noexcept
     }
 }
 
+// Frees the block that was kept; the heap may hand its pages out again, to anything.
+void DestroyKept(TBlock* block) noexcept
+{
+    if (block != nullptr)
+        KeepFromChildren(block, false);
+    Destroy(block);
+}
+
 void Release(TBlock* block) noexcept
 {
     if (block->Refs.fetch_sub(1, std::memory_order_acq_rel) != 1)
         return;
+    KeepFromChildren(block, true);
     {
         const std::lock_guard lock(g_cacheMutex);
         std::swap(block, g_cached);
     }
-    Destroy(block);
+    DestroyKept(block);
 }
 
 // The cached block when it holds `size` bytes without holding more than twice that; any other
@@ -66,9 +98,11 @@ TBlock* TakeCached(std::size_t size) noexcept
         const std::lock_guard lock(g_cacheMutex);
         std::swap(cached, g_cached);
     }
-    if (cached != nullptr && cached->Size >= size && cached->Size / 2 <= size)
+    if (cached != nullptr && cached->Size >= size && cached->Size / 2 <= size) {
+        KeepFromChildren(cached, false);
         return cached;
-    Destroy(cached);
+    }
+    DestroyKept(cached);
     return nullptr;
 }
 
@@ -164,7 +198,7 @@ std::size_t ReleaseKeptRowBlock() noexcept
         std::swap(kept, g_cached);
     }
     const std::size_t bytes = kept != nullptr ? kept->Size : 0;
-    Destroy(kept);
+    DestroyKept(kept);
     return bytes;
 }
 

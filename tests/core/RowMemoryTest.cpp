@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -79,6 +84,45 @@ TEST(RowMemory, TheKeptBlockIsReleasedOnRequest)
 }
 
 // A row that outlives its image, and every row made while no block is open, is ordinary memory.
+// A forked child (a decoder) does not inherit the kept block: it forgets it and takes memory of
+// its own for an image of the same size, while the parent still reuses the block afterwards.
+TEST(RowMemory, TheKeptBlockStaysOutOfForkedChildren)
+{
+    if (!RowBlocksEnabled)
+        GTEST_SKIP() << "rows are not carved from blocks in this build";
+    ReleaseKeptRowBlock();
+    std::uintptr_t kept = 0;
+    {
+        TBmpHdr image;
+        image.SetSize(1501, 1200, TColorHdr{});
+        kept = RowSpan(image).first;
+    }
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        // The block's pages are not mapped here (mincore fails with ENOMEM on unmapped pages).
+        unsigned char resident = 0;
+        const auto page = reinterpret_cast<void*>((kept + 8191) & ~std::uintptr_t{4095});
+        const bool absent = ::mincore(page, 4096, &resident) != 0 && errno == ENOMEM;
+        TBmpHdr image;
+        image.SetSize(1501, 1200, TColorHdr{0.5f, 0.5f, 0.5f, 1.0f});
+        const bool own = RowSpan(image).first != kept && image.Pixels[1199][1500].R == 0.5f;
+        ::_exit(absent && own ? 0 : 3);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "the child died";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    TBmpHdr image;
+    image.SetSize(1501, 1200, TColorHdr{0.25f, 0.5f, 0.75f, 1.0f});
+    EXPECT_EQ(RowSpan(image).first, kept);
+    EXPECT_EQ(image.Pixels[1199][1500].G, 0.5f);
+    // Freed for good, its pages go back to children: nothing else may lose them.
+    image.Clear();
+    ReleaseKeptRowBlock();
+}
+
 TEST(RowMemory, RowsOutliveTheirImageAndGrowOutsideTheBlock)
 {
     TRawHdr kept;
