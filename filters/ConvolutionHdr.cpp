@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 
 #include "core/Parallel.h"
@@ -79,22 +80,35 @@ __attribute__((target_clones("avx2", "default"))) void AccumulateTaps(float* acc
     }
 }
 
-// B, G, R := ClampHdr(acc / divisor + bias); alpha stays.
+// B, G, R := ClampHdr(acc / divisor + bias); alpha stays. Two pixels at a time: the alpha
+// lanes are worked out too and then replaced by the target's alpha.
 __attribute__((target_clones("avx2", "default"))) void StoreClamped(TColorHdr* target,
                                                                     const float* acc,
                                                                     std::int64_t pixels,
                                                                     float divisor, float bias)
 {
-    for (std::int64_t x = 0; x < pixels; ++x) {
+    const auto clamp = [](float v) { return v > 0.0f ? (v >= 1.0f ? 1.0f : v) : 0.0f; };
+    static_assert(sizeof(TColorHdr) == 4 * sizeof(float) && offsetof(TColorHdr, A) == 12);
+    const TVec8 d = TVec8{} + divisor;
+    const TVec8 b = TVec8{} + bias;
+    const TVec8 zero{};
+    const TVec8 one = zero + 1.0f;
+    using TMask8 = std::int32_t __attribute__((vector_size(32)));
+    const TMask8 alpha{0, 0, 0, -1, 0, 0, 0, -1};
+    float* out = reinterpret_cast<float*>(target);
+    std::int64_t x = 0;
+    for (; x + 2 <= pixels; x += 2) {
+        const TVec8 v = Load8(acc + 4 * x) / d + b;
+        TVec8 c = v >= one ? one : v;
+        c = v > zero ? c : zero;
+        c = alpha != 0 ? Load8(out + 4 * x) : c;
+        Store8(out + 4 * x, c);
+    }
+    for (; x < pixels; ++x) {
         const float* a = acc + 4 * x;
-        float out[3];
-        for (int c = 0; c < 3; ++c) {
-            const float v = a[c] / divisor + bias;
-            out[c] = v > 0.0f ? (v >= 1.0f ? 1.0f : v) : 0.0f;
-        }
-        target[x].B = out[0];
-        target[x].G = out[1];
-        target[x].R = out[2];
+        target[x].B = clamp(a[0] / divisor + bias);
+        target[x].G = clamp(a[1] / divisor + bias);
+        target[x].R = clamp(a[2] / divisor + bias);
     }
 }
 
@@ -346,8 +360,10 @@ void ConvolveColumns(TBmpHdr* image, const TFilterMatrix* kernel, TRect rect)
         return;
     TProgressEnd end;
     const TFilterMatrix& k = *kernel;
-    // Strips of columns walk down the image together, every load feeding 16 pixels; the strip is
-    // as wide as lets the window of 2h + 1 strip rows stay in the first-level cache.
+    // Strips of columns walk down the image together, every load feeding 16 pixels. The
+    // original rows of the window are kept in a ring of 2h + 1 strip rows, as wide as lets it
+    // stay in the first-level cache. A row is copied in before the pass writes it: every window
+    // row at or below the row written, and the top rows, were copied before.
     const std::int32_t Strip =
         static_cast<std::int32_t>(std::clamp<std::int64_t>(16384 / (taps * 16 * 16) * 16, 16, 64));
     ProgressBands(
@@ -356,7 +372,7 @@ void ConvolveColumns(TBmpHdr* image, const TFilterMatrix* kernel, TRect rect)
         [](int, std::int64_t, std::int64_t) {},
         [&](int, std::int64_t first, std::int64_t last, TStepGate& gate) {
             const std::int64_t rowFloats = 4 * Strip;
-            std::vector<float> column(static_cast<std::size_t>((height + 2 * h) * rowFloats));
+            std::vector<float> ring(static_cast<std::size_t>(taps * rowFloats));
             std::vector<float> acc(static_cast<std::size_t>(rowFloats));
             for (std::int64_t x0 = first; x0 < last; x0 += Strip) {
                 std::int32_t count = 0;
@@ -366,15 +382,39 @@ void ConvolveColumns(TBmpHdr* image, const TFilterMatrix* kernel, TRect rect)
                     return;
                 const std::size_t bytes = static_cast<std::size_t>(count) * sizeof(TColorHdr);
                 const std::int32_t left = rect.Left + static_cast<std::int32_t>(x0);
-                for (std::int32_t j = -h; j < height + h; ++j) {
+                const auto slotAt = [&](std::int32_t slot) {
+                    return &ring[static_cast<std::size_t>(slot) *
+                                 static_cast<std::size_t>(rowFloats)];
+                };
+                // Window row j (from -h) goes to slot (j + h) mod taps.
+                const auto copyIn = [&](std::int32_t j) {
                     const std::int32_t y = rect.Top + std::clamp(j, 0, height - 1);
-                    std::memcpy(&column[static_cast<std::size_t>((j + h) * rowFloats)],
+                    std::memcpy(slotAt((j + h) % taps),
                                 image->Pixels[static_cast<std::size_t>(y)].data() + left, bytes);
-                }
+                };
+                constexpr std::int32_t Ahead = 8;
+                for (std::int32_t j = -h; j < h; ++j)
+                    copyIn(j);
                 for (std::int32_t y = 0; y < height; ++y) {
+                    // Rows a few steps ahead are asked for now: one row's work is too short
+                    // to hide a miss on its own.
+                    if (y + h + Ahead < height) {
+                        const char* ahead = reinterpret_cast<const char*>(
+                            image->Pixels[static_cast<std::size_t>(rect.Top + y + h + Ahead)]
+                                .data() +
+                            left);
+                        for (std::size_t at = 0; at < bytes; at += 64)
+                            __builtin_prefetch(ahead + at);
+                    }
+                    copyIn(y + h);
+                    // The window starts at slot y mod taps and wraps round: its taps are added
+                    // in order all the same.
+                    const std::int32_t top = y % taps;
                     std::fill(acc.begin(), acc.end(), 0.0f);
-                    AccumulateTaps(acc.data(), &column[static_cast<std::size_t>(y * rowFloats)],
-                                   rowFloats, k.Values.data(), taps, 4 * count);
+                    AccumulateTaps(acc.data(), slotAt(top), rowFloats, k.Values.data(), taps - top,
+                                   4 * count);
+                    AccumulateTaps(acc.data(), slotAt(0), rowFloats, k.Values.data() + (taps - top),
+                                   top, 4 * count);
                     StoreClamped(
                         image->Pixels[static_cast<std::size_t>(rect.Top + y)].data() + left,
                         acc.data(), count, k.Divisor, k.Bias);
