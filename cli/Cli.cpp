@@ -376,9 +376,15 @@ bool Process(const TOptions& o, const std::string& in, const std::string& outNam
 {
     TBmpHdr image;
     TImageInfo loaded;
+    // An 8-bit file written unchanged to an 8-bit format keeps its bytes: the float image would
+    // round back to them.
+    TBitmap bytes;
     {
         TStderrProgress progress(err, "loading " + in);
-        if (!LoadImageFile(in, &image, loaded, PathFor(o))) {
+        const bool ok = ops.empty() && SaveFormatIsEightBit(format)
+                            ? LoadImageOrBitmap(in, &image, bytes, loaded, PathFor(o))
+                            : LoadImageFile(in, &image, loaded, PathFor(o));
+        if (!ok) {
             err << FailureText(in) << "\n";
             return false;
         }
@@ -387,7 +393,10 @@ bool Process(const TOptions& o, const std::string& in, const std::string& outNam
         TStderrProgress progress(err, op.Def->Name);
         op.Def->Run(image, op.Args);
     }
-    if (!SaveImageFile(outName, format, &image, SaveOptions(o, loaded))) {
+    const bool saved = bytes.IsEmpty()
+                           ? SaveImageFile(outName, format, &image, SaveOptions(o, loaded))
+                           : SaveBitmapFile(outName, format, bytes, SaveOptions(o, loaded));
+    if (!saved) {
         err << FailureText(outName) << "\n";
         return false;
     }

@@ -166,6 +166,38 @@ bool SaveBytes(int format, const std::string& fileName, const TBmpHdr* image,
                        });
 }
 
+// The bitmap's 24-bit lines as they are, bottom-up.
+bool SaveBitmapBytes(int format, const std::string& fileName, const TBitmap& bitmap,
+                     const TImageInfo& info)
+{
+    ClearFileStatus();
+    ClearFreeImageMessage();
+    if (bitmap.IsEmpty() || bitmap.PixelFormat() != TPixelFormat::pf24bit) {
+        SetFileStatus(TFileErrorCode::feWriteFailed, "there is no image to save");
+        return false;
+    }
+    if (FreeImageApi() == nullptr) {
+        SetFileStatus(TFileErrorCode::feNoWriter, "FreeImage is not available");
+        return false;
+    }
+    TBmpFree free;
+    if (free.AllocateUncleared(FIT_BITMAP, bitmap.Width(), bitmap.Height(), 24) == nullptr) {
+        SetFileStatus(TFileErrorCode::feOutOfMemory, "cannot allocate the image to save");
+        return false;
+    }
+    const int height = bitmap.Height();
+    const std::size_t lineBytes = bitmap.BytesPerLine();
+    const std::size_t padding = free.GetPitch() - lineBytes;
+    ParallelRows(0, height, [&](std::int64_t first, std::int64_t last) {
+        for (auto y = static_cast<int>(first); y < last; ++y) {
+            std::uint8_t* line = free.GetScanLine(height - 1 - y);
+            std::memcpy(line, bitmap.ScanLine(y), lineBytes);
+            std::memset(line + lineBytes, 0, padding);
+        }
+    });
+    return CommonSave(free, format, fileName, info);
+}
+
 bool SaveFloats(int format, const std::string& fileName, const TBmpHdr* image,
                 const TImageInfo& info, bool withAlpha)
 {
@@ -632,6 +664,21 @@ bool SaveAsJpeg(const std::string& fileName, const TBmpHdr* image, const TImageI
 {
     // Always 24 bits: FreeImage claims 32-bit JPEG support but fails to write it.
     return SaveBytes(FIF_JPEG, fileName, image, info, false);
+}
+
+bool SaveBitmapAsJpeg(const std::string& fileName, const TBitmap& bitmap, const TImageInfo& info)
+{
+    return SaveBitmapBytes(FIF_JPEG, fileName, bitmap, info);
+}
+
+bool SaveBitmapAsPng(const std::string& fileName, const TBitmap& bitmap, const TImageInfo& info)
+{
+    return SaveBitmapBytes(FIF_PNG, fileName, bitmap, info);
+}
+
+bool SaveBitmapAsTiff(const std::string& fileName, const TBitmap& bitmap, const TImageInfo& info)
+{
+    return SaveBitmapBytes(FIF_TIFF, fileName, bitmap, info);
 }
 
 bool SaveAsPng(const std::string& fileName, const TBmpHdr* image, const TImageInfo& info)

@@ -13,6 +13,7 @@
 
 #include "core/BmpHdr.h"
 #include "io/FreeImageApi.h"
+#include "platform/Bitmap.h"
 
 namespace lumivex {
 
@@ -103,6 +104,11 @@ bool SaveAsTiff(const std::string& fileName, const TBmpHdr* image, const TImageI
 bool SaveAsHdr(const std::string& fileName, const TBmpHdr* image, const TImageInfo& info);
 /// EXR_FLOAT in ExrFlags writes 32-bit floats (lossless); without it, half floats.
 bool SaveAsExr(const std::string& fileName, const TBmpHdr* image, const TImageInfo& info);
+/// SaveAsJpeg, SaveAsPng and SaveAsTiff of a 24-bit bitmap's bytes as they are: the same file as
+/// saving an image without transparency whose colours round to those bytes.
+bool SaveBitmapAsJpeg(const std::string& fileName, const TBitmap& bitmap, const TImageInfo& info);
+bool SaveBitmapAsPng(const std::string& fileName, const TBitmap& bitmap, const TImageInfo& info);
+bool SaveBitmapAsTiff(const std::string& fileName, const TBitmap& bitmap, const TImageInfo& info);
 
 /// Dots per centimetre to dots per inch, rounded to the nearest 0.02 (ties to even).
 float RoundDpi(double dpcm);

@@ -57,4 +57,31 @@ bool SaveImageFile(const std::string& fileName, TSaveFormat format, const TBmpHd
     return false;
 }
 
+bool SaveFormatIsEightBit(TSaveFormat format)
+{
+    return format == TSaveFormat::sfBmp || format == TSaveFormat::sfJpeg ||
+           format == TSaveFormat::sfPng || format == TSaveFormat::sfTiff;
+}
+
+bool SaveBitmapFile(const std::string& fileName, TSaveFormat format, const TBitmap& bitmap,
+                    const TImageInfo& info)
+{
+    switch (format) {
+        case TSaveFormat::sfBmp:
+            return SaveBitmapAsBmp(fileName, bitmap, info);
+        case TSaveFormat::sfJpeg:
+            return IsFreeImageAvailable() ? SaveBitmapAsJpeg(fileName, bitmap, info)
+                                          : SaveBitmapAsJpegPlatform(fileName, bitmap, info);
+        case TSaveFormat::sfPng:
+            return SaveBitmapAsPng(fileName, bitmap, info);
+        case TSaveFormat::sfTiff:
+            return SaveBitmapAsTiff(fileName, bitmap, info);
+        case TSaveFormat::sfHdr:
+        case TSaveFormat::sfExr:
+            break;
+    }
+    SetFileStatus(TFileErrorCode::feNoWriter, "this writer needs the float image");
+    return false;
+}
+
 }  // namespace lumivex

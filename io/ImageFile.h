@@ -22,5 +22,12 @@ bool SaveFormatKeepsAlpha(TSaveFormat format);
 /// through it when FreeImage is missing; the other formats need FreeImage.
 bool SaveImageFile(const std::string& fileName, TSaveFormat format, const TBmpHdr* image,
                    const TImageInfo& info);
+/// Whether the format stores 8-bit colours, so that SaveBitmapFile can write it.
+bool SaveFormatIsEightBit(TSaveFormat format);
+/// Writes a 24-bit bitmap's bytes with the writer SaveImageFile picks: the same file as saving
+/// an image without transparency whose colours round to those bytes (info.Transparent is not
+/// looked at). False for formats that are not 8-bit.
+bool SaveBitmapFile(const std::string& fileName, TSaveFormat format, const TBitmap& bitmap,
+                    const TImageInfo& info);
 
 }  // namespace lumivex

@@ -557,6 +557,9 @@ public:
     /// Takes the lines over as they lie in the child's pixel memory (sealed, its size checked),
     /// instead of Allocate and Put; false when this sink cannot.
     virtual bool Adopt(int /*pixelFd*/, const TLines& /*lines*/) { return false; }
+    /// Learns the child's lines and what it said of the file before any of the above is called
+    /// for them (Allocate may have been called before, with the declared size only).
+    virtual void Choose(const TLines& /*lines*/, const TControl& /*control*/) {}
     /// What the child said of the file besides its pixels, once they are in.
     virtual void Finish(const TControl&) {}
     virtual void Clear() = 0;
@@ -649,6 +652,51 @@ public:
 
 private:
     TBitmap& m_bitmap;
+};
+
+// 8-bit colour lines of a file without transparency go to the bitmap as they are, any other
+// lines to the float image. The image is sized as soon as the child declares the size, while it
+// decodes, unless the file is likely to end up in the bitmap.
+class TImageOrBitmapSink final : public TLineSink {
+public:
+    TImageOrBitmapSink(TBmpHdr& image, TImageInfo& info, TBitmap& bitmap, bool bitmapLikely)
+        : m_image(image, info, nullptr), m_bitmap(bitmap), m_bitmapLikely(bitmapLikely)
+    {
+    }
+    bool Allocate(std::int32_t width, std::int32_t height) override
+    {
+        if (m_chosen == nullptr)
+            return m_bitmapLikely || m_image.Allocate(width, height);
+        return m_chosen->Allocate(width, height);
+    }
+    void Choose(const TLines& lines, const TControl& control) override
+    {
+        const bool bytes = lines.Layout == TFreeLayout::flBitmap24 && control.Transparent == 0;
+        if (bytes)
+            m_image.Clear();  // sized for nothing
+        m_chosen = bytes ? static_cast<TLineSink*>(&m_bitmap) : &m_image;
+    }
+    void Put(std::int32_t y, TFreeLayout layout, const std::uint8_t* line,
+             std::int32_t width) override
+    {
+        m_chosen->Put(y, layout, line, width);
+    }
+    bool Adopt(int pixelFd, const TLines& lines) override
+    {
+        return m_chosen->Adopt(pixelFd, lines);
+    }
+    void Finish(const TControl& control) override { m_image.Finish(control); }
+    void Clear() override
+    {
+        m_image.Clear();
+        m_bitmap.Clear();
+    }
+
+private:
+    TImageSink m_image;
+    TBitmapSink m_bitmap;
+    bool m_bitmapLikely;
+    TLineSink* m_chosen = nullptr;
 };
 
 // Waits for the child, extending the deadline once the header is known, and shows progress.
@@ -763,6 +811,7 @@ bool ConvertLines(int pixelFd, const TControl& control, TLineSink& sink)
         SetFileStatus(TFileErrorCode::feCrashed, "the decoder returned no pixels");
         return false;
     }
+    sink.Choose(l, control);
     if (sink.Adopt(pixelFd, l))
         return true;
     const TMapping lines(pixelFd, lineBytes * static_cast<std::size_t>(height), PROT_READ);
@@ -821,6 +870,7 @@ bool ReadChildLines(pid_t pid, const TControl& control, TLineSink& sink)
     const std::int32_t height = l.Height;
     const TFreeLayout layout = l.Layout;
     const std::size_t lineBytes = l.LineBytes;
+    sink.Choose(l, control);
     if (!sink.Allocate(width, height))
         return false;
     constexpr std::int64_t LinesPerRead = 64;
@@ -988,6 +1038,41 @@ bool LoadImageFile(const std::string& fileName, TBmpHdr* image, TImageInfo& info
         ok = freeImage ? LoadBmpHdr(fileName, image, info) : LoadPlatformHdr(fileName, image, info);
     else
         ok = TChildDecode(fileName, freeImage, limits, fileSize).Finish(sink);
+    if (!ok)
+        sink.Clear();
+    return ok;
+}
+
+namespace {
+
+// A JPEG start of image: such files decode to 8-bit colour lines nearly always.
+bool StartsLikeJpeg(const std::string& fileName)
+{
+    std::uint8_t head[3] = {};
+    std::FILE* file = std::fopen(fileName.c_str(), "rb");
+    if (file == nullptr)
+        return false;
+    const std::size_t got = std::fread(head, 1, sizeof head, file);
+    std::fclose(file);
+    return got == sizeof head && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF;
+}
+
+}  // namespace
+
+bool LoadImageOrBitmap(const std::string& fileName, TBmpHdr* image, TBitmap& bitmap,
+                       TImageInfo& info, TLoadPath path, const TLoadLimits& limits)
+{
+    bitmap = TBitmap();
+    if (image == nullptr || !limits.Isolate)
+        return LoadImageFile(fileName, image, info, path, limits);
+    ClearFileStatus();
+    image->Assign(nullptr);
+    bool freeImage = false;
+    std::int64_t fileSize = 0;
+    if (!CheckSource(fileName, path, freeImage, fileSize))
+        return false;
+    TImageOrBitmapSink sink(*image, info, bitmap, StartsLikeJpeg(fileName));
+    const bool ok = TChildDecode(fileName, freeImage, limits, fileSize).Finish(sink);
     if (!ok)
         sink.Clear();
     return ok;

@@ -79,6 +79,15 @@ private:
     std::unique_ptr<TState> m_state;
 };
 
+/// Loads a file to be written again in an 8-bit format: an 8-bit colour file without
+/// transparency comes back as its bytes in `bitmap`, top row first, with `image` empty; any
+/// other file as LoadImageFile loads it, with `bitmap` empty. Either way SaveBitmapFile or
+/// SaveImageFile then writes the same file, without a float image made for 8-bit files. Without
+/// Isolate in the limits it is LoadImageFile.
+bool LoadImageOrBitmap(const std::string& fileName, TBmpHdr* image, TBitmap& bitmap,
+                       TImageInfo& info, TLoadPath path = TLoadPath::lpAuto,
+                       const TLoadLimits& limits = {});
+
 /// Loads a file as a 24-bit bitmap, top row first, as the exposure merge takes its photographs:
 /// 8-bit colour scan lines are copied as they are, any other kind of file goes through the float
 /// conversion of LoadImageFile and is rounded to bytes (the same bytes as converting the loaded

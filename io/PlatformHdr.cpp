@@ -241,14 +241,16 @@ bool LoadPlatformHdr(const std::string& fileName, TBmpHdr* image, TImageInfo& in
 
 namespace {
 
-// Draws the image onto a 24-bit bitmap and writes it through a temporary file.
-bool SaveBitmap(const std::string& fileName, const TBmpHdr* image,
-                const std::function<bool(const std::string&, const TBitmap&, std::string&)>& write)
+using TBitmapWriter = std::function<bool(const std::string&, const TBitmap&, std::string&)>;
+
+// Writes a bitmap through a temporary file.
+bool WriteBitmap(const std::string& fileName, const TBitmap& bitmap, const TBitmapWriter& write)
 {
     ClearFileStatus();
-    TBitmap bitmap;
-    if (!DrawToBitmap(image, bitmap))
+    if (bitmap.IsEmpty()) {
+        SetFileStatus(TFileErrorCode::feWriteFailed, "there is no image to save");
         return false;
+    }
     std::string error;
     const bool ok = SaveThroughTempFile(
         fileName, [&](const std::string& temp) { return write(temp, bitmap, error); }, error);
@@ -257,24 +259,52 @@ bool SaveBitmap(const std::string& fileName, const TBmpHdr* image,
     return ok;
 }
 
+// Draws the image onto a 24-bit bitmap and writes that.
+bool SaveBitmap(const std::string& fileName, const TBmpHdr* image, const TBitmapWriter& write)
+{
+    ClearFileStatus();
+    TBitmap bitmap;
+    if (!DrawToBitmap(image, bitmap))
+        return false;
+    return WriteBitmap(fileName, bitmap, write);
+}
+
+TBitmapWriter BmpWriter(const TImageInfo& info)
+{
+    return [&info](const std::string& temp, const TBitmap& bitmap, std::string& error) {
+        return SaveBmpToFile(temp, bitmap, PelsPerMeter(info.DpiX), PelsPerMeter(info.DpiY), error);
+    };
+}
+
+TBitmapWriter JpegWriter(const TImageInfo& info)
+{
+    return [&info](const std::string& temp, const TBitmap& bitmap, std::string& error) {
+        return SaveJpegToFile(temp, bitmap, JpegQualityFromFlags(info.JpegFlags), info.DpiX,
+                              info.DpiY, error);
+    };
+}
+
 }  // namespace
 
 bool SaveAsBmp(const std::string& fileName, const TBmpHdr* image, const TImageInfo& info)
 {
-    return SaveBitmap(fileName, image,
-                      [&](const std::string& temp, const TBitmap& bitmap, std::string& error) {
-                          return SaveBmpToFile(temp, bitmap, PelsPerMeter(info.DpiX),
-                                               PelsPerMeter(info.DpiY), error);
-                      });
+    return SaveBitmap(fileName, image, BmpWriter(info));
+}
+
+bool SaveBitmapAsBmp(const std::string& fileName, const TBitmap& bitmap, const TImageInfo& info)
+{
+    return WriteBitmap(fileName, bitmap, BmpWriter(info));
+}
+
+bool SaveBitmapAsJpegPlatform(const std::string& fileName, const TBitmap& bitmap,
+                              const TImageInfo& info)
+{
+    return WriteBitmap(fileName, bitmap, JpegWriter(info));
 }
 
 bool SaveAsJpegPlatform(const std::string& fileName, const TBmpHdr* image, const TImageInfo& info)
 {
-    return SaveBitmap(fileName, image,
-                      [&](const std::string& temp, const TBitmap& bitmap, std::string& error) {
-                          return SaveJpegToFile(temp, bitmap, JpegQualityFromFlags(info.JpegFlags),
-                                                info.DpiX, info.DpiY, error);
-                      });
+    return SaveBitmap(fileName, image, JpegWriter(info));
 }
 
 }  // namespace lumivex

@@ -41,5 +41,10 @@ bool SaveAsBmp(const std::string& fileName, const TBmpHdr* image, const TImageIn
 /// Our own JPEG writer, for when FreeImage is missing; quality from the FreeImage flags
 /// (their low bits hold a quality 1..100; 0 and the named levels map to their qualities).
 bool SaveAsJpegPlatform(const std::string& fileName, const TBmpHdr* image, const TImageInfo& info);
+/// SaveAsBmp and SaveAsJpegPlatform of a 24-bit bitmap as it is: the same file as saving an
+/// opaque image whose colours round to its bytes.
+bool SaveBitmapAsBmp(const std::string& fileName, const TBitmap& bitmap, const TImageInfo& info);
+bool SaveBitmapAsJpegPlatform(const std::string& fileName, const TBitmap& bitmap,
+                              const TImageInfo& info);
 
 }  // namespace lumivex

@@ -479,6 +479,38 @@ TEST_F(RunCliTest, GammaDpiAndQualityReachTheWriters)
     }
 }
 
+// convert keeps an 8-bit file's bytes on the way to an 8-bit writer; the file is the one written
+// through the float image (two flips make apply go that way), with every option applied.
+TEST_F(RunCliTest, ConvertWritesAnEightBitFileAsThroughTheFloatImage)
+{
+    const TTempDir dir;
+    for (const char* source :
+         {"ldr/jpeg_300dpi_257x129.jpg", "ldr/png_rgb8_257x129.png",
+          "ldr/png_rgba8_partial_alpha_256x128.png", "ldr/tif_rgb16_300dpi_257x129.tif"})
+        for (const char* ext : {".jpg", ".png", ".tif", ".bmp"})
+            for (const bool platform : {false, true}) {
+                if (platform && std::string(ext) != ".jpg")
+                    continue;
+                std::vector<std::string> options = {"--dpi", "150", "--quality", "80"};
+                if (platform)
+                    options.insert(options.begin(), "--no-freeimage");
+                const std::string converted = dir.File(std::string("c") + ext);
+                const std::string flipped = dir.File(std::string("f") + ext);
+                std::vector<std::string> convert = options;
+                convert.insert(convert.end(), {"convert", TestDataPath(source), converted});
+                std::vector<std::string> apply = options;
+                apply.insert(apply.end(),
+                             {"apply", TestDataPath(source), flipped, "fliphorz", "fliphorz"});
+                const TRun c = RunTool(convert);
+                const TRun a = RunTool(apply);
+                SetFreeImageLibraryName("libfreeimage.so.3");  // --no-freeimage hid it
+                ASSERT_EQ(c.Code, a.Code) << Describe(convert) << ": " << c.Err << a.Err;
+                if (c.Code != 0)
+                    continue;  // our reader takes JPEG and BMP only
+                EXPECT_EQ(Bytes(converted), Bytes(flipped)) << Describe(convert);
+            }
+}
+
 TEST_F(RunCliTest, OneAndTwoThreadsWriteIdenticalFiles)
 {
     const TTempDir dir;

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -857,6 +858,76 @@ TEST(LoadImageFile, IsolatedAndInProcessLoadsAreIdentical)
         }
     }
     EXPECT_GT(loadedCount, 70);
+}
+
+// A file written again in an 8-bit format: 8-bit colour files without transparency come back
+// as bytes, every other file as its float image, and either way every 8-bit writer (FreeImage's
+// and our own) writes the same file as it does from the loaded image.
+TEST(LoadImageOrBitmap, WritesWhatTheLoadedImageWritesOnEveryFileAndPath)
+{
+    const TTempDir dir;
+    const std::vector<TSaveFormat> formats = {TSaveFormat::sfJpeg, TSaveFormat::sfPng,
+                                              TSaveFormat::sfTiff, TSaveFormat::sfBmp};
+    TLoadLimits copying;
+    copying.ReadChildMemory = false;
+    TLoadLimits inProcess;
+    inProcess.Isolate = false;
+    int asBytes = 0;
+    int compared = 0;
+    for (const std::string& file : EveryImageFile()) {
+        for (const TLoadPath path : PathsThatRead(file)) {
+            const std::string what =
+                file + (path == TLoadPath::lpPlatform ? " (platform)" : " (FreeImage)");
+            const TLoaded loaded = LoadFile(file, path, true);
+            for (const TLoadLimits& limits : {TLoadLimits{}, copying, inProcess}) {
+                TBmpHdr image;
+                image.SetSize(2, 2, clNoneHdr);
+                TBitmap bitmap(3, 3, TPixelFormat::pf24bit);
+                TImageInfo info;
+                const bool ok = LoadImageOrBitmap(file, &image, bitmap, info, path, limits);
+                ASSERT_EQ(ok, loaded.Ok) << what << ": " << LastFileStatus().Message;
+                if (!ok) {
+                    EXPECT_TRUE(image.IsEmpty() && bitmap.IsEmpty()) << what;
+                    continue;
+                }
+                ExpectSameInfo(info, loaded.Info, what);
+                ASSERT_NE(image.IsEmpty(), bitmap.IsEmpty()) << what;
+                if (image.IsEmpty()) {
+                    ++asBytes;
+                    EXPECT_TRUE(limits.Isolate) << what;
+                    EXPECT_FALSE(info.Transparent) << what;
+                } else {
+                    EXPECT_TRUE(SameBits(image, loaded.Image)) << what;
+                }
+                if (limits.ReadChildMemory == false)
+                    continue;  // the same lines, checked for the writers once per path
+                for (const TSaveFormat format : formats) {
+                    for (const bool withFreeImage : {true, false}) {
+                        if (!withFreeImage && format != TSaveFormat::sfJpeg)
+                            continue;
+                        std::optional<TWithoutFreeImage> hidden;
+                        if (!withFreeImage)
+                            hidden.emplace();
+                        const std::string expected = dir.File("expected");
+                        const std::string written = dir.File("written");
+                        const bool expectedOk =
+                            SaveImageFile(expected, format, &loaded.Image, info);
+                        const bool writtenOk = image.IsEmpty()
+                                                   ? SaveBitmapFile(written, format, bitmap, info)
+                                                   : SaveImageFile(written, format, &image, info);
+                        ASSERT_EQ(writtenOk, expectedOk) << what << " " << int(format);
+                        if (!expectedOk)
+                            continue;
+                        EXPECT_EQ(test::ReadBytes(written), test::ReadBytes(expected))
+                            << what << " " << int(format) << (withFreeImage ? "" : " (ours)");
+                        ++compared;
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_GT(asBytes, 20);
+    EXPECT_GT(compared, 200);
 }
 
 // The merge's 24-bit load gives the bytes of the loaded image rounded, whichever way the lines
