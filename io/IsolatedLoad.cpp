@@ -1021,29 +1021,29 @@ bool CheckSource(const std::string& fileName, TLoadPath path, bool& freeImage,
 
 }  // namespace
 
-bool LoadImageFile(const std::string& fileName, TBmpHdr* image, TImageInfo& info, TLoadPath path,
-                   const TLoadLimits& limits, TFileDetails* details)
+namespace {
+
+// The checks, then the decode: in a child process, its lines going to the sink, or in this
+// process straight into the image. The sink is cleared on failure.
+bool LoadThrough(const std::string& fileName, TBmpHdr& image, TImageInfo& info, TLoadPath path,
+                 const TLoadLimits& limits, TLineSink& sink)
 {
-    if (image == nullptr)
-        return false;
     ClearFileStatus();
-    image->Assign(nullptr);
+    image.Assign(nullptr);
     bool freeImage = false;
     std::int64_t fileSize = 0;
     if (!CheckSource(fileName, path, freeImage, fileSize))
         return false;
-    TImageSink sink(*image, info, details);
     bool ok = false;
     if (!limits.Isolate)
-        ok = freeImage ? LoadBmpHdr(fileName, image, info) : LoadPlatformHdr(fileName, image, info);
+        ok = freeImage ? LoadBmpHdr(fileName, &image, info)
+                       : LoadPlatformHdr(fileName, &image, info);
     else
         ok = TChildDecode(fileName, freeImage, limits, fileSize).Finish(sink);
     if (!ok)
         sink.Clear();
     return ok;
 }
-
-namespace {
 
 // A JPEG start of image: such files decode to 8-bit colour lines nearly always.
 bool StartsLikeJpeg(const std::string& fileName)
@@ -1059,23 +1059,23 @@ bool StartsLikeJpeg(const std::string& fileName)
 
 }  // namespace
 
+bool LoadImageFile(const std::string& fileName, TBmpHdr* image, TImageInfo& info, TLoadPath path,
+                   const TLoadLimits& limits, TFileDetails* details)
+{
+    if (image == nullptr)
+        return false;
+    TImageSink sink(*image, info, details);
+    return LoadThrough(fileName, *image, info, path, limits, sink);
+}
+
 bool LoadImageOrBitmap(const std::string& fileName, TBmpHdr* image, TBitmap& bitmap,
                        TImageInfo& info, TLoadPath path, const TLoadLimits& limits)
 {
     bitmap = TBitmap();
-    if (image == nullptr || !limits.Isolate)
-        return LoadImageFile(fileName, image, info, path, limits);
-    ClearFileStatus();
-    image->Assign(nullptr);
-    bool freeImage = false;
-    std::int64_t fileSize = 0;
-    if (!CheckSource(fileName, path, freeImage, fileSize))
+    if (image == nullptr)
         return false;
-    TImageOrBitmapSink sink(*image, info, bitmap, StartsLikeJpeg(fileName));
-    const bool ok = TChildDecode(fileName, freeImage, limits, fileSize).Finish(sink);
-    if (!ok)
-        sink.Clear();
-    return ok;
+    TImageOrBitmapSink sink(*image, info, bitmap, limits.Isolate && StartsLikeJpeg(fileName));
+    return LoadThrough(fileName, *image, info, path, limits, sink);
 }
 
 struct TBitmapLoad::TState {
