@@ -83,9 +83,10 @@ std::size_t LibraryPitch(int width, int bpp)
     return ((bits + 7) / 8 + 3) & ~std::size_t{3};
 }
 
-bool CheckSaveImage(const TBmpHdr* image)
+// Something to save, and FreeImage to save it.
+bool CheckSave(bool something)
 {
-    if (image == nullptr || image->IsEmpty()) {
+    if (!something) {
         SetFileStatus(TFileErrorCode::feWriteFailed, "there is no image to save");
         return false;
     }
@@ -94,6 +95,11 @@ bool CheckSaveImage(const TBmpHdr* image)
         return false;
     }
     return true;
+}
+
+bool CheckSaveImage(const TBmpHdr* image)
+{
+    return CheckSave(image != nullptr && !image->IsEmpty());
 }
 
 bool CommonSave(TBmpFree& free, int format, const std::string& fileName, const TImageInfo& info)
@@ -172,14 +178,8 @@ bool SaveBitmapBytes(int format, const std::string& fileName, const TBitmap& bit
 {
     ClearFileStatus();
     ClearFreeImageMessage();
-    if (bitmap.IsEmpty() || bitmap.PixelFormat() != TPixelFormat::pf24bit) {
-        SetFileStatus(TFileErrorCode::feWriteFailed, "there is no image to save");
+    if (!CheckSave(!bitmap.IsEmpty() && bitmap.PixelFormat() == TPixelFormat::pf24bit))
         return false;
-    }
-    if (FreeImageApi() == nullptr) {
-        SetFileStatus(TFileErrorCode::feNoWriter, "FreeImage is not available");
-        return false;
-    }
     TBmpFree free;
     if (free.AllocateUncleared(FIT_BITMAP, bitmap.Width(), bitmap.Height(), 24) == nullptr) {
         SetFileStatus(TFileErrorCode::feOutOfMemory, "cannot allocate the image to save");
