@@ -132,7 +132,33 @@ bool CommonSave(TBmpFree& free, int format, const std::string& fileName, const T
     return ok;
 }
 
-// Fills a bitmap from the image, bottom-up, one row at a time; rows are independent.
+// Allocates a bitmap of the type, fills it bottom-up, line y of the picture by fill(y, line), on
+// all cores, and saves it. The fill writes every byte of a line but the pitch's padding, so the
+// pixel memory is not cleared first: on a large image that pass cost as much as the fill, and
+// on one thread.
+template <typename TFill>
+bool FillLinesAndSave(int format, int type, int bpp, int width, int height,
+                      const std::string& fileName, const TImageInfo& info, TFill fill)
+{
+    TBmpFree free;
+    if (free.AllocateUncleared(type, width, height, bpp) == nullptr) {
+        SetFileStatus(TFileErrorCode::feOutOfMemory, "cannot allocate the image to save");
+        return false;
+    }
+    const std::size_t lineBytes =
+        static_cast<std::size_t>(width) * static_cast<std::size_t>(bpp / 8);
+    const std::size_t padding = free.GetPitch() - lineBytes;
+    ParallelRows(0, height, [&](std::int64_t first, std::int64_t last) {
+        for (auto y = static_cast<int>(first); y < last; ++y) {
+            std::uint8_t* line = free.GetScanLine(height - 1 - y);
+            fill(y, line);
+            std::memset(line + lineBytes, 0, padding);
+        }
+    });
+    return CommonSave(free, format, fileName, info);
+}
+
+// Fills a bitmap from the image, one row at a time; rows are independent.
 template <typename TFill>
 bool FillAndSave(int format, int type, int bpp, const std::string& fileName, const TBmpHdr* image,
                  const TImageInfo& info, TFill fill)
@@ -141,25 +167,9 @@ bool FillAndSave(int format, int type, int bpp, const std::string& fileName, con
     ClearFreeImageMessage();
     if (!CheckSaveImage(image))
         return false;
-    // The fill writes every byte, so the pixel memory is not cleared first: on a large image
-    // that pass cost as much as the fill, and on one thread.
-    TBmpFree free;
-    if (free.AllocateUncleared(type, image->Width(), image->Height(), bpp) == nullptr) {
-        SetFileStatus(TFileErrorCode::feOutOfMemory, "cannot allocate the image to save");
-        return false;
-    }
-    const int height = image->Height();
-    const std::size_t lineBytes =
-        static_cast<std::size_t>(image->Width()) * static_cast<std::size_t>(bpp / 8);
-    const std::size_t padding = free.GetPitch() - lineBytes;
-    ParallelRows(0, height, [&](std::int64_t first, std::int64_t last) {
-        for (auto y = static_cast<int>(first); y < last; ++y) {
-            std::uint8_t* line = free.GetScanLine(height - 1 - y);
-            fill(image->Pixels[static_cast<std::size_t>(y)], line);
-            std::memset(line + lineBytes, 0, padding);
-        }
-    });
-    return CommonSave(free, format, fileName, info);
+    return FillLinesAndSave(
+        format, type, bpp, image->Width(), image->Height(), fileName, info,
+        [&](int y, std::uint8_t* line) { fill(image->Pixels[static_cast<std::size_t>(y)], line); });
 }
 
 bool SaveBytes(int format, const std::string& fileName, const TBmpHdr* image,
@@ -172,7 +182,7 @@ bool SaveBytes(int format, const std::string& fileName, const TBmpHdr* image,
                        });
 }
 
-// The bitmap's 24-bit lines as they are, bottom-up.
+// The bitmap's 24-bit lines as they are.
 bool SaveBitmapBytes(int format, const std::string& fileName, const TBitmap& bitmap,
                      const TImageInfo& info)
 {
@@ -180,22 +190,10 @@ bool SaveBitmapBytes(int format, const std::string& fileName, const TBitmap& bit
     ClearFreeImageMessage();
     if (!CheckSave(!bitmap.IsEmpty() && bitmap.PixelFormat() == TPixelFormat::pf24bit))
         return false;
-    TBmpFree free;
-    if (free.AllocateUncleared(FIT_BITMAP, bitmap.Width(), bitmap.Height(), 24) == nullptr) {
-        SetFileStatus(TFileErrorCode::feOutOfMemory, "cannot allocate the image to save");
-        return false;
-    }
-    const int height = bitmap.Height();
-    const std::size_t lineBytes = bitmap.BytesPerLine();
-    const std::size_t padding = free.GetPitch() - lineBytes;
-    ParallelRows(0, height, [&](std::int64_t first, std::int64_t last) {
-        for (auto y = static_cast<int>(first); y < last; ++y) {
-            std::uint8_t* line = free.GetScanLine(height - 1 - y);
-            std::memcpy(line, bitmap.ScanLine(y), lineBytes);
-            std::memset(line + lineBytes, 0, padding);
-        }
-    });
-    return CommonSave(free, format, fileName, info);
+    return FillLinesAndSave(format, FIT_BITMAP, 24, bitmap.Width(), bitmap.Height(), fileName, info,
+                            [&](int y, std::uint8_t* line) {
+                                std::memcpy(line, bitmap.ScanLine(y), bitmap.BytesPerLine());
+                            });
 }
 
 bool SaveFloats(int format, const std::string& fileName, const TBmpHdr* image,
