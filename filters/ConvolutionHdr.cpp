@@ -87,7 +87,6 @@ __attribute__((target_clones("avx2", "default"))) void StoreClamped(TColorHdr* t
                                                                     std::int64_t pixels,
                                                                     float divisor, float bias)
 {
-    const auto clamp = [](float v) { return v > 0.0f ? (v >= 1.0f ? 1.0f : v) : 0.0f; };
     static_assert(sizeof(TColorHdr) == 4 * sizeof(float) && offsetof(TColorHdr, A) == 12);
     const TVec8 d = TVec8{} + divisor;
     const TVec8 b = TVec8{} + bias;
@@ -106,9 +105,9 @@ __attribute__((target_clones("avx2", "default"))) void StoreClamped(TColorHdr* t
     }
     for (; x < pixels; ++x) {
         const float* a = acc + 4 * x;
-        target[x].B = clamp(a[0] / divisor + bias);
-        target[x].G = clamp(a[1] / divisor + bias);
-        target[x].R = clamp(a[2] / divisor + bias);
+        target[x].B = ClampHdr(a[0] / divisor + bias);
+        target[x].G = ClampHdr(a[1] / divisor + bias);
+        target[x].R = ClampHdr(a[2] / divisor + bias);
     }
 }
 
