@@ -39,6 +39,8 @@ thread_local TBlock* t_block = nullptr;
 std::mutex g_cacheMutex;
 TBlock* g_cached = nullptr;
 
+constexpr std::uintptr_t SmallPageBytes = 4096;
+
 // A decoder child is forked while the kept block is unused memory. Copying it into the child
 // would only make every page of it copy-on-write, and the next image written there would copy
 // and flush each page once more; so the kept block's whole pages stay out of children. A child
@@ -53,7 +55,7 @@ const int g_forkGuard = ::pthread_atfork([] { g_cacheMutex.lock(); }, [] { g_cac
 // Marks the whole pages of a block as kept out of forked children, or back in.
 void KeepFromChildren(TBlock* block, bool keep) noexcept
 {
-    constexpr std::uintptr_t Page = 4096;
+    constexpr std::uintptr_t Page = SmallPageBytes;
     const auto first = (reinterpret_cast<std::uintptr_t>(block->Memory) + Page - 1) & ~(Page - 1);
     const auto last = (reinterpret_cast<std::uintptr_t>(block->Memory) + block->Size) & ~(Page - 1);
     if (first < last)
@@ -111,8 +113,7 @@ constexpr std::size_t HugePageBytes = std::size_t{2} << 20;
 // Touches one byte of every small page of [first, last).
 void Touch(unsigned char* first, unsigned char* last) noexcept
 {
-    constexpr std::uintptr_t Page = 4096;
-    for (unsigned char* p = first; p < last; p += Page)
+    for (unsigned char* p = first; p < last; p += SmallPageBytes)
         *p = 0;
 }
 
